@@ -1,0 +1,1 @@
+#include "ecrlink/TLVTag.h"
