@@ -1,6 +1,195 @@
 #include "ecrlink/TLVMessage.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
 const char* const aTLVErrors[7] = {
     "General Error.", "Invalid Argument.", "Invalid Operation.", "Too small buffer.",
     "No Value.", "Invalid Sequence.", "Message Format Broken.",
 };
+
+namespace {
+constexpr unsigned int RecordHeader = 8;
+constexpr unsigned int PieceHeader = 8;
+constexpr unsigned int FileTagA = 44;
+constexpr unsigned int FileTagB = 85;
+
+// Result of AddToBuff.
+constexpr unsigned int PieceLast = 0;
+constexpr unsigned int PieceMore = 1;
+constexpr unsigned int PieceRefused = 2;
+
+unsigned int readLE(const unsigned char* at) {
+    unsigned int n = 0;
+    CTLVTag::binToNum(at, n);
+    return n;
+}
+
+// Checks that the records tile the dump exactly before anything is created,
+// so a refused dump leaves no partial message behind. Only `size` - p is ever
+// compared, never p + n, so no sum can wrap.
+bool recordsFillDump(const unsigned char* data, unsigned int size) {
+    unsigned int p = 0;
+    for (;;) {
+        const unsigned int remaining = size - p;
+        // A trailing tag number with no length field after it cannot be told
+        // apart from truncation, so it is refused like any short remainder.
+        if (remaining < RecordHeader) return false;
+        const unsigned int n = readLE(data + p + 4);
+        if (n > remaining - RecordHeader) return false;
+        if (n == remaining - RecordHeader) return true;
+        p += RecordHeader + n;
+    }
+}
+} // namespace
+
+CTLVMessage::CTLVMessage()
+    : fileBuffer(new unsigned char[FileBufferCapacity]()), fileBufferLength(0), fileBufferEnd(false) {}
+
+CTLVMessage::~CTLVMessage() {
+    clear();
+    delete[] fileBuffer;
+}
+
+unsigned int CTLVMessage::addTag(CTLVTag* tag) {
+    if (tag == nullptr) return TLVResult::InvalidArgument;
+    unsigned int number = 0;
+    tag->getType(number);
+    auto found = tags.find(number);
+    if (found != tags.end()) {
+        if (found->second != tag) {
+            delete found->second;
+            found->second = tag;
+        }
+        return TLVResult::Ok;
+    }
+    // The message owns the tag from here on, even if storing it fails.
+    std::unique_ptr<CTLVTag> owned(tag);
+    tags.emplace(number, tag);
+    owned.release();
+    return TLVResult::Ok;
+}
+
+unsigned int CTLVMessage::getTag(CTLVTag*& out, unsigned int number) {
+    const auto found = tags.find(number);
+    if (found == tags.end()) return TLVResult::GeneralError;
+    out = found->second;
+    return TLVResult::Ok;
+}
+
+unsigned int CTLVMessage::getTagNumValue(int number, unsigned int& out) {
+    CTLVTag* tag = nullptr;
+    const unsigned int rc = getTag(tag, static_cast<unsigned int>(number));
+    if (rc != TLVResult::Ok) return rc;
+    return tag->getValue(out);
+}
+
+bool CTLVMessage::findTag(unsigned int number) {
+    return tags.find(number) != tags.end();
+}
+
+unsigned int CTLVMessage::getAllTags(std::vector<CTLVTag*>& out) {
+    out.clear();
+    out.reserve(tags.size());
+    for (const auto& entry : tags) out.push_back(entry.second);
+    return TLVResult::Ok;
+}
+
+void CTLVMessage::clear() {
+    for (auto& entry : tags) delete entry.second;
+    tags.clear();
+}
+
+void CTLVMessage::copy(CTLVMessage& source) {
+    if (&source == this) return;
+    clear();
+    for (const auto& entry : source.tags) {
+        auto tag = std::make_unique<CTLVTag>(0u);
+        tag->copy(*entry.second);
+        addTag(tag.release());
+    }
+}
+
+unsigned int CTLVMessage::getDumpLength(unsigned int& out) {
+    out = 0;
+    for (const auto& entry : tags) {
+        unsigned int record = 0;
+        const unsigned int rc = entry.second->getBinLength(record);
+        if (rc != TLVResult::Ok) return rc;
+        out += record;
+    }
+    return TLVResult::Ok;
+}
+
+unsigned int CTLVMessage::buildDump(unsigned char* buf, unsigned int size, unsigned int& outLen) {
+    if (buf == nullptr) return TLVResult::InvalidArgument;
+    unsigned int rc = getDumpLength(outLen);
+    if (rc != TLVResult::Ok) return rc;
+    if (outLen > size) return TLVResult::TooSmallBuffer;
+    unsigned int written = 0;
+    for (const auto& entry : tags) {
+        unsigned int record = 0;
+        rc = entry.second->getBinData(buf + written, size - written, record);
+        if (rc != TLVResult::Ok) return rc;
+        if (record > size - written) return TLVResult::GeneralError;
+        written += record;
+    }
+    return TLVResult::Ok;
+}
+
+unsigned int CTLVMessage::parseDump(const unsigned char* data, unsigned int size) {
+    if (data == nullptr) return TLVResult::InvalidArgument;
+    clear();
+    if (size == 0) return TLVResult::Ok;
+    if (!recordsFillDump(data, size)) return TLVResult::InvalidSequence;
+
+    for (unsigned int p = 0; p < size;) {
+        const unsigned int number = readLE(data + p);
+        const unsigned int n = readLE(data + p + 4);
+        const unsigned char* value = data + p + RecordHeader;
+        p += RecordHeader + n;
+
+        if (!isFileTag(static_cast<int>(number))) {
+            addTag(n == 0 ? new CTLVTag(number) : new CTLVTag(number, value, n));
+            continue;
+        }
+        const unsigned int piece = AddToBuff(value, n, FileBufferCapacity);
+        if (piece == PieceRefused) return TLVResult::TooSmallBuffer;
+        if (piece == PieceLast) {
+            addTag(fileBufferLength == 0 ? new CTLVTag(number) : new CTLVTag(number, fileBuffer, fileBufferLength));
+            fileBufferEnd = true;
+            // The file tag closes the message: what follows it is not read.
+            return TLVResult::Ok;
+        }
+    }
+    return TLVResult::Ok;
+}
+
+bool CTLVMessage::isFileTag(int number) {
+    return number == static_cast<int>(FileTagA) || number == static_cast<int>(FileTagB);
+}
+
+unsigned int CTLVMessage::AddToBuff(const unsigned char* piece, unsigned int len, unsigned int capacity) {
+    if (piece == nullptr || len < PieceHeader) return PieceRefused;
+    const unsigned int number = readLE(piece);
+    const unsigned int count = readLE(piece + 4);
+    if (number > count) return PieceRefused;
+    if (number == 0 && count == 0) return PieceLast;
+    // Never trust a capacity larger than the buffer really is.
+    const std::uint64_t limit = std::min(capacity, FileBufferCapacity);
+    const unsigned int payload = len - PieceHeader;
+    if (std::uint64_t{fileBufferLength} + payload > limit) return PieceRefused;
+    std::memcpy(fileBuffer + fileBufferLength, piece + PieceHeader, payload);
+    fileBufferLength += payload;
+    return number < count ? PieceMore : PieceLast;
+}
+
+bool CTLVMessage::isFileBufferEnd() const {
+    return fileBufferEnd;
+}
+
+bool CTLVMessage::IsReceiptPresent() const {
+    return fileBufferLength > 1;
+}
