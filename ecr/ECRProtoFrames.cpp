@@ -2,20 +2,251 @@
 
 #include "ProtoLog.h"
 
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <string>
+
 using namespace ecrlink_detail;
 using namespace ECRPResult;
 
+namespace {
+
+constexpr int ChannelPartialWrite = 116;
+constexpr unsigned int ReplyTimeout = 6000;
+constexpr unsigned int FirstByteTimeout = 250;
+constexpr unsigned int FrameTimeout = 1500;
+
+// The frame header is the start byte plus the 16-bit length; the check byte closes it.
+constexpr unsigned int FrameOverhead = 4;
+
+void writeSingle(Communication::ICommunication* channel, unsigned char byte) {
+    unsigned int count = 0;
+    channel->write(&byte, 1, count);
+}
+
+// Channel codes reach the caller unchanged.
+unsigned int passOn(int rc) {
+    return static_cast<unsigned int>(rc);
+}
+
+// The length field read succeeded but brought the wrong number of bytes: the
+// call must not look successful, since no buffer has been handed out.
+unsigned int lengthFailure(int rc, unsigned int got, unsigned int asked) {
+    if (rc != 0) return passOn(rc);
+    return got > asked ? ReadOverrun : Timeout;
+}
+
+} // namespace
+
 unsigned int CECRProto::ecrSend(const unsigned char* data, unsigned int length, unsigned char check, int attempts) {
-    (void)data; (void)length; (void)check; (void)attempts;
-    return NoChannel;
+    if (!channel) {
+        logOnly("error: bad communication");
+        return NoChannel;
+    }
+    // The frame size must fit the channel's 32-bit counts.
+    if (length > UINT_MAX - FrameOverhead) {
+        logOnly("error: message is bigger than allowable maximum size");
+        return TooBig;
+    }
+
+    const unsigned int frameSize = length + FrameOverhead;
+    std::unique_ptr<unsigned char[]> frame(new unsigned char[frameSize]);
+    frame[0] = STX;
+    frame[1] = static_cast<unsigned char>((length >> 8) & 0xFF);
+    frame[2] = static_cast<unsigned char>(length & 0xFF);
+    if (length) std::memcpy(frame.get() + 3, data, length);
+    frame[3 + length] = check;
+
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        if (channel->flush() != 0) {
+            report("error: communication flush failed");
+            continue;
+        }
+
+        unsigned int offset = 0;
+        unsigned int written = 0;
+        int rc = 0;
+        for (;;) {
+            rc = channel->write(frame.get() + offset, frameSize - offset, written);
+            if (rc != ChannelPartialWrite) break;
+            // A channel claiming more than it was given must not move us past the frame.
+            offset += written < frameSize - offset ? written : frameSize - offset;
+            if (offset >= frameSize) {
+                rc = 0;
+                break;
+            }
+        }
+        if (rc != 0) {
+            traceOnly("error: communication write");
+            logOnly("error: communication write | rc = " + std::to_string(rc));
+            continue;
+        }
+
+        if (channel->setReadTimeouts(0, ReplyTimeout) != 0) {
+            report("error: communication set read timeouts");
+            continue;
+        }
+
+        unsigned char reply = 0;
+        unsigned int count = 0;
+        rc = channel->read(&reply, 1, count);
+        if (rc != 0 || count != 1) {
+            traceOnly("error: communication read ACK");
+            logOnly("error: communication read ACK, rc = " + std::to_string(rc));
+            logOnly("error: ACK = " + std::to_string(static_cast<int>(reply)));
+            return NoAck;
+        }
+
+        switch (reply) {
+        case ACK:
+            report("ACK is received");
+            return Ok;
+        case NAK:
+            report("NAK is received");
+            continue;
+        case EOT:
+            report("error: Abort is received");
+            writeSingle(channel, EOT);
+            return EotReceived;
+        default:
+            report("error: Unknown byte is received");
+            writeSingle(channel, EOT);
+            return UnknownAck;
+        }
+    }
+
+    report("Attempts is expired during send");
+    return NoAttempts;
 }
 
 unsigned int CECRProto::readNBytes(unsigned char* buffer, unsigned int count) {
-    (void)buffer; (void)count;
-    return NoChannel;
+    if (!channel) {
+        logOnly("error: bad communication");
+        return NoChannel;
+    }
+    unsigned int total = 0;
+    unsigned int got = 0;
+    do {
+        int rc = channel->read(buffer + total, count - total, got);
+        if (rc != 0) {
+            report("error: communication read message");
+            sendAbort();
+            return passOn(rc);
+        }
+        if (got > count - total) {
+            report("error: wrong read message length");
+            return ReadOverrun;
+        }
+        total += got;
+    } while (total < count);
+    return Ok;
 }
 
 unsigned int CECRProto::ecrRecv(unsigned char*& data, unsigned int& length, int attempts) {
-    (void)data; (void)length; (void)attempts;
-    return NoChannel;
+    if (!channel) {
+        report("error: bad communication");
+        return NoChannel;
+    }
+    channel->setReadTimeouts(0, FirstByteTimeout);
+
+    for (int refused = 0; refused < attempts;) {
+        unsigned char first = 0;
+        unsigned int count = 0;
+        int rc = channel->read(&first, 1, count);
+        if (rc != 0 || count != 1) {
+            // An idle line is the normal case when polling: no log line.
+            traceOnly("error: 1. communication read");
+            return Timeout;
+        }
+
+        bool status = false;
+        switch (first) {
+        case EOT:
+            report("Abort is received");
+            return EotReceived;
+        case BEL:
+            report("Check terminal message is received");
+            return CheckTerminal;
+        case STX:
+            report("STX is received");
+            break;
+        case DC2:
+            report("Status message is received");
+            status = true;
+            break;
+        default:
+            report("error: Unknown byte is received");
+            return UnknownStart;
+        }
+
+        channel->setReadTimeouts(0, FrameTimeout);
+
+        unsigned char field[2] = {0, 0};
+        count = 0;
+        rc = channel->read(field, 2, count);
+        if (rc == 0 && count == 1) {
+            unsigned int second = 0;
+            int rc2 = channel->read(field + 1, 1, second);
+            if (rc2 != 0 || second != 1) {
+                traceOnly("error: 1. communication read length");
+                logOnly("error: communication read length");
+                return lengthFailure(rc2, second, 1);
+            }
+        } else if (rc != 0 || count != 2) {
+            traceOnly("error: 2. communication read length");
+            traceOnly("error: 2. communication read length | nR = " + std::to_string(count));
+            traceOnly("error: 2. communication read length | rc = " + std::to_string(rc));
+            logOnly("error: communication read length");
+            return lengthFailure(rc, count, 2);
+        }
+
+        length = static_cast<unsigned int>(field[0]) * 256u + field[1];
+        if (length > MaxFrameLength) {
+            sendAbort();
+            report("error: message is bigger than allowable maximum size");
+            return TooBig;
+        }
+        if (length == 0) {
+            sendAbort();
+            report("error: empty message");
+            return EmptyMessage;
+        }
+
+        // Handed to the caller before any data byte is read: from here on a
+        // failure leaves the buffer with the caller, who releases it.
+        data = new unsigned char[length]();
+        unsigned int rcData = readNBytes(data, length);
+        if (rcData != 0) return rcData;
+
+        unsigned char expected = 0;
+        for (unsigned int i = 0; i < length; ++i) expected ^= data[i];
+
+        unsigned char check = 0;
+        count = 0;
+        rc = channel->read(&check, 1, count);
+        if (rc != 0 || count != 1) {
+            report("error: communication read CRC");
+            return NoCheckByte;
+        }
+
+        if (check == expected) {
+            writeSingle(channel, ACK);
+            return status ? StatusMessage : Ok;
+        }
+        writeSingle(channel, NAK);
+        if (status) {
+            report("error: broken status message");
+            return BrokenStatus;
+        }
+        // The last refused frame stays with the caller; earlier ones are ours to drop.
+        if (++refused < attempts) {
+            delete[] data;
+            data = nullptr;
+        }
+    }
+
+    traceOnly("error: Attempts is expired during receive");
+    logOnly("Attempts is expired during receive");
+    return NoAttempts;
 }
