@@ -23,6 +23,7 @@ const char* commErrorText(int code) {
     case CommConnectTimeout: return "connection timed out";
     case CommResolveFailed: return "host name not resolved";
     case CommBadArgument: return "invalid argument";
+    case CommWriteTimeout: return "line not writable within the write time-out";
     case CommPartialWrite: return "partial write";
     default: return "unknown channel error";
     }

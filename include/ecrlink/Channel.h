@@ -19,6 +19,7 @@ enum CommResult : int {
     CommConnectTimeout = 110, ///< connection not established in time
     CommResolveFailed = 111,  ///< host name could not be resolved
     CommBadArgument = 112,    ///< invalid argument (null buffer, zero time-out …)
+    CommWriteTimeout = 113,   ///< the line took no byte within the write time-out
     CommPartialWrite = 116,   ///< only part of the data was written
 };
 
