@@ -88,13 +88,14 @@ TEST(FramePair, FrameCorruptedOnceIsRefusedThenAccepted) {
     terminal.setCommunication(terminalEnd);
     const auto payload = pattern(200);
     const std::size_t checkByteAt = payload.size() + 3;
+    const int inFd = relayIn->fd(), outFd = relayOut->fd();
 
     // Forwards both ways, flipping the check byte of the first frame only.
     std::atomic<bool> stop{false};
     std::vector<unsigned char> replies;
     std::thread relay([&] {
         std::size_t forwarded = 0;
-        pollfd fds[2] = {{relayIn->fd(), POLLIN, 0}, {relayOut->fd(), POLLIN, 0}};
+        pollfd fds[2] = {{inFd, POLLIN, 0}, {outFd, POLLIN, 0}};
         unsigned char buffer[512];
         while (!stop && ::poll(fds, 2, 20) >= 0) {
             if (fds[0].revents & POLLIN) {
