@@ -2,6 +2,9 @@
 
 #include "ProtoLog.h"
 
+#include <memory>
+#include <string>
+
 using namespace ecrlink_detail;
 using namespace ECRPResult;
 
@@ -112,12 +115,89 @@ unsigned int CECRProto::sendAbort() {
     return static_cast<unsigned int>(channel->write(&eot, 1, count));
 }
 
+namespace {
+// A dump longer than this cannot be described by the frame's 16-bit length field.
+constexpr unsigned int MaxDumpLength = 65535;
+// Tag 1 holding this number marks a status message sent in a data frame.
+constexpr int StatusTag = 1;
+constexpr unsigned int StatusValue = 13;
+} // namespace
+
 unsigned int CECRProto::sendMessage(CTLVMessage& message) {
-    (void)message;
-    return NoChannel;
+    traceOnly("CECRProto::sendMessage | sending message...");
+    logOnly("sending message");
+    if (!channel) {
+        report("error: bad communication");
+        return NoChannel;
+    }
+    int opened = channel->isOpened();
+    if (opened != 0) return static_cast<unsigned int>(opened);
+
+    unsigned int length = 0;
+    unsigned int rc = message.getDumpLength(length);
+    if (rc != 0) {
+        report("error: when get dump length");
+        return rc;
+    }
+    if (length == 0) {
+        report("error: empty message");
+        return EmptyMessage;
+    }
+    if (length > MaxDumpLength) {
+        report("error: message is bigger than allowable maximum size");
+        return TooBig;
+    }
+
+    std::unique_ptr<unsigned char[]> dump(new unsigned char[length]);
+    rc = message.buildDump(dump.get(), length, length);
+    if (rc != 0) {
+        report("error: build dump message");
+        return rc;
+    }
+    unsigned char check = 0;
+    for (unsigned int i = 0; i < length; ++i) check ^= dump[i];
+
+    rc = ecrSend(dump.get(), length, check, 3);
+    if (rc != 0) return rc;
+    logOnly("sending message ok!");
+    return Ok;
 }
 
 unsigned int CECRProto::recvMessage(CTLVMessage& message) {
-    (void)message;
-    return NoChannel;
+    if (!channel) {
+        logOnly("error: bad communication");
+        return NoChannel;
+    }
+    unsigned char* raw = nullptr;
+    unsigned int length = 0;
+    const unsigned int received = ecrRecv(raw, length, 3);
+    // Whatever the result, an array handed out by the receiver is ours to release.
+    std::unique_ptr<unsigned char[]> data(raw);
+
+    if (received == Ok) {
+        const unsigned int rc = message.parseDump(data.get(), length);
+        data.reset();
+        if (rc != 0) {
+            logOnly("error: cannot recognize message (parsing failed) | rc = " + std::to_string(rc));
+            return rc;
+        }
+        unsigned int value = 0;
+        message.getTagNumValue(StatusTag, value);
+        if (value == StatusValue) return StatusMessage;
+        logOnly("message from terminal is received");
+        return Ok;
+    }
+    if (received == StatusMessage) {
+        const unsigned int rc = message.parseDump(data.get(), length);
+        data.reset();
+        if (rc != 0) return rc;
+        logOnly("status message is received");
+        return StatusMessage;
+    }
+    if (received == CheckTerminal) return CheckTerminal;
+    if (channel->isOpened() == static_cast<int>(NotConnected)) {
+        logOnly("error: communication is not connected");
+        return NotConnected;
+    }
+    return received;
 }
