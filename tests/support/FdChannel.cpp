@@ -34,7 +34,7 @@ int FdChannel::close() {
 }
 
 int FdChannel::isOpened() {
-    return descriptor >= 0 ? CommOk : CommNotConnected;
+    return descriptor >= 0 && !lost ? CommOk : CommNotConnected;
 }
 
 int FdChannel::read(unsigned char* buffer, unsigned int wanted, unsigned int& count) {
@@ -57,7 +57,11 @@ int FdChannel::read(unsigned char* buffer, unsigned int wanted, unsigned int& co
         return CommOk;
     }
     // End of stream, or a pty whose other end closed (EIO).
-    return n == 0 || errno == EIO ? CommNotConnected : CommIoError;
+    if (n == 0 || errno == EIO) {
+        lost = true;
+        return CommNotConnected;
+    }
+    return CommIoError;
 }
 
 int FdChannel::write(const unsigned char* data, unsigned int length, unsigned int& count) {
@@ -69,7 +73,9 @@ int FdChannel::write(const unsigned char* data, unsigned int length, unsigned in
         if (n < 0 && errno == ENOTSOCK) n = ::write(descriptor, data + count, limit - count);
         if (n < 0) {
             if (errno == EINTR) continue;
-            return errno == EPIPE || errno == ECONNRESET ? CommNotConnected : CommIoError;
+            if (errno != EPIPE && errno != ECONNRESET && errno != EIO) return CommIoError;
+            lost = true;
+            return CommNotConnected;
         }
         count += static_cast<unsigned int>(n);
     }

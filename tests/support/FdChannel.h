@@ -8,7 +8,8 @@ namespace testing_support {
 
 /// A channel over a file descriptor (a socketpair end or a pseudo-terminal
 /// end). Reads wait with poll() for the last time-out set and return what has
-/// arrived; 106 when nothing came in time, 105 once the peer has gone.
+/// arrived; 106 when nothing came in time, 105 once the peer has gone (and
+/// isOpened() says so from then on).
 class FdChannel : public Communication::Channel {
 public:
     /// Takes ownership of `fd`: it is closed by close() or the destructor.
@@ -36,6 +37,7 @@ private:
     int descriptor;
     unsigned int timeoutMs = 1000;
     unsigned int writeChunk = 0;
+    bool lost = false; // the peer went away
 };
 
 } // namespace testing_support
