@@ -1,0 +1,27 @@
+#pragma once
+
+#include <atomic>
+#include <cstdio>
+#include <thread>
+
+namespace ecrtool {
+
+/// Consumer of the library's log: switches the Logger on and copies its
+/// lines to a stream from a thread of its own until destroyed; lines queued
+/// before the end are still written.
+class LogPump {
+public:
+    explicit LogPump(std::FILE* out = stderr);
+    ~LogPump();
+    LogPump(const LogPump&) = delete;
+    LogPump& operator=(const LogPump&) = delete;
+
+private:
+    void run();
+
+    std::FILE* out;
+    std::atomic<bool> stopping{false};
+    std::thread worker;
+};
+
+} // namespace ecrtool

@@ -1,0 +1,114 @@
+// The ecrlink command-line program: a simulated payment terminal, the
+// register side of a dialogue, a frame decoder and a self-contained demo.
+
+#include "Console.h"
+#include "DecodeCommand.h"
+#include "DemoCommand.h"
+#include "LogPump.h"
+#include "RegisterSession.h"
+#include "Scenario.h"
+#include "ScenarioParser.h"
+#include "SimCommand.h"
+#include "TagSpec.h"
+
+#include <CLI/CLI.hpp>
+
+#include <csignal>
+#include <memory>
+
+using namespace ecrtool;
+
+namespace {
+
+constexpr int BadArguments = 2;
+
+int sendCommand(const std::vector<std::string>& tagTexts, RegisterSession::Options options) {
+    for (const std::string& text : tagTexts) {
+        TagSpec spec;
+        std::string error;
+        // The library stores numbers most significant byte first; so does the tool.
+        if (!TagSpec::parse(text, ByteOrder::MsbFirst, false, spec, error)) {
+            Console::err("ecrlink: send: " + error + "\n");
+            return BadArguments;
+        }
+        options.request.push_back(spec.tag);
+    }
+    RegisterSession session;
+    return session.run(options);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // A register that hangs up must not kill the simulated terminal.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    CLI::App app{"ecrlink: talk to a card payment terminal, or play one"};
+    app.require_subcommand(1);
+    bool verbose = false;
+    auto addVerbose = [&](CLI::App* command) {
+        command->add_flag("-v,--verbose", verbose, "show the library's log lines on stderr");
+    };
+
+    SimCommand::Options sim;
+    bool simPty = false;
+    CLI::App* simApp = app.add_subcommand("sim", "simulated payment terminal on a pseudo-terminal or a TCP port");
+    simApp->footer(std::string("\nBuilt-in scenarios: ") + Scenario::builtinNames() +
+                   "\n(purchase: ACK, a status frame, a status message (tag 1 = 13), a receipt in 3\n"
+                   "pieces of file tag 44, then the answer 2=APPROVED 3=A1B2C3 4=<the number in tag 4 of the request>)\n\n" +
+                   ScenarioParser::formatHelp());
+    CLI::Option* ptyOption = simApp->add_flag("--pty", simPty, "serve on a pseudo-terminal (the default); prints its path");
+    simApp->add_option("--tcp", sim.tcpPort, "serve on 127.0.0.1:PORT (0: any free port); prints the port")
+        ->check(CLI::Range(0, 65535))
+        ->excludes(ptyOption);
+    simApp->add_option("--scenario", sim.scenario, "built-in scenario name or scenario file")->capture_default_str();
+    simApp->add_flag("--once", sim.once, "exit after one dialogue");
+    addVerbose(simApp);
+
+    std::vector<std::string> tagTexts;
+    RegisterSession::Options send;
+    CLI::App* sendApp = app.add_subcommand("send", "send a request to a terminal and receive until its answer");
+    sendApp->add_option("address", send.address, "serial:DEVICE[?baud=N] or tcp:HOST:PORT")->required();
+    sendApp->add_option("-t,--tag", tagTexts, "NUM=VALUE; VALUE is text, text:TEXT, u32:N or hex:BYTES")
+        ->required()
+        ->take_all()
+        ->allow_extra_args(false);
+    sendApp->add_option("--receipt", send.receiptFile, "save the receipt to FILE");
+    sendApp->add_option("--wait", send.waitMs, "milliseconds to wait for the terminal's answers")
+        ->check(CLI::Range(0, 3600000))
+        ->capture_default_str();
+    addVerbose(sendApp);
+
+    std::vector<std::string> hexWords;
+    std::string order;
+    CLI::App* decodeApp = app.add_subcommand("decode", "explain a frame (02/12 LL LL data check) or a dump given as hex");
+    decodeApp->add_option("hex", hexWords, "the bytes in hex; spaces allowed")->required();
+    decodeApp->add_option("--order", order, "dump byte order: in (terminal to register) or out")
+        ->check(CLI::IsMember({"in", "out"}));
+    addVerbose(decodeApp);
+
+    CLI::App* demoApp = app.add_subcommand("demo", "a whole purchase against the simulated terminal, in this process");
+    addVerbose(demoApp);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        app.exit(e);
+        return BadArguments;
+    }
+
+    std::unique_ptr<LogPump> pump;
+    if (verbose) pump = std::make_unique<LogPump>();
+    if (simApp->parsed()) return SimCommand::run(sim);
+    if (sendApp->parsed()) return sendCommand(tagTexts, send);
+    if (decodeApp->parsed()) {
+        std::string hex;
+        for (const std::string& word : hexWords) hex += word + " ";
+        return DecodeCommand::run(hex, order);
+    }
+    return DemoCommand::run();
+}
