@@ -86,11 +86,4 @@ ByteLink::Status ByteLink::write(const std::uint8_t* data, std::size_t size, int
     return Status::Ok;
 }
 
-void ByteLink::discardInput() {
-    start = end = 0;
-    std::uint8_t scratch[512];
-    while (::read(fd, scratch, sizeof scratch) > 0) {
-    }
-}
-
 } // namespace ecrtool

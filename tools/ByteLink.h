@@ -22,8 +22,10 @@ public:
     Status readExact(std::uint8_t* buffer, std::size_t size, int timeoutMs);
     /// Writes everything; with `gapMs` > 0, one byte at a time with that pause.
     Status write(const std::uint8_t* data, std::size_t size, int gapMs = 0);
-    /// Drops whatever arrived and was not read yet.
-    void discardInput();
+    /// Gives back the byte just read by readByte(); the next read returns it again.
+    void unreadByte() {
+        if (start > 0) --start;
+    }
 
 private:
     Status waitFor(short events, int timeoutMs);

@@ -226,9 +226,16 @@ SimTerminal::Outcome SimTerminal::writeOrClose(ByteLink& link, const Bytes& byte
 }
 
 void SimTerminal::linger(ByteLink& link) {
-    // Whatever the register still says (an EOT after a refused frame) is shown.
+    // Whatever the register still says (an EOT after a refused frame) is shown;
+    // the start of its next request is left for the next dialogue.
     std::uint8_t byte = 0;
-    while (link.readByte(byte, LingerMs) == ByteLink::Status::Ok) say("<- " + byteName(byte));
+    while (link.readByte(byte, LingerMs) == ByteLink::Status::Ok) {
+        if (byte == STX || byte == DC2) {
+            link.unreadByte();
+            return;
+        }
+        say("<- " + byteName(byte));
+    }
 }
 
 std::vector<RawTag> SimTerminal::resolve(const std::vector<TagSpec>& specs) const {
