@@ -134,6 +134,14 @@ int SerialChannel::open() {
         ::close(handle);
         return CommConfigFailed;
     }
+    // tcsetattr succeeds when any part applies; a driver may quietly keep its
+    // old speed.
+    termios applied{};
+    if (::tcgetattr(handle, &applied) != 0 || ::cfgetospeed(&applied) != speed) {
+        ::tcsetattr(handle, TCSANOW, &previous);
+        ::close(handle);
+        return CommBadSpeed;
+    }
     ::tcflush(handle, TCIFLUSH); // whatever was on the line before we came is stale
 
     saved.reset(new SavedLine{previous});
