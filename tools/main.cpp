@@ -69,12 +69,12 @@ int main(int argc, char** argv) {
     RegisterSession::Options send;
     CLI::App* sendApp = app.add_subcommand("send", "send a request to a terminal and receive until its answer");
     sendApp->add_option("address", send.address, "serial:DEVICE[?baud=N] or tcp:HOST:PORT")->required();
-    sendApp->add_option("-t,--tag", tagTexts, "NUM=VALUE; VALUE is text, text:TEXT, u32:N or hex:BYTES")
+    sendApp->add_option("-t,--tag", tagTexts, "NUM=VALUE; VALUE is text, text:TEXT, u32:N (stored most significant byte first, as the library does) or hex:BYTES")
         ->required()
         ->take_all()
         ->allow_extra_args(false);
     sendApp->add_option("--receipt", send.receiptFile, "save the receipt to FILE");
-    sendApp->add_option("--wait", send.waitMs, "milliseconds to wait for the terminal's answers")
+    sendApp->add_option("--wait", send.waitMs, "milliseconds to keep waiting while the terminal is quiet")
         ->check(CLI::Range(0, 3600000))
         ->capture_default_str();
     addVerbose(sendApp);
