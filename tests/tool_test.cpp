@@ -194,15 +194,16 @@ struct FaultCase {
     std::string scenario;
     int exitCode;
     std::string failure; // the "ecrlink: ..." line, empty on success
+    bool tcp = false;
 };
 
 class Fault : public Tool, public testing::WithParamInterface<FaultCase> {};
 
 TEST_P(Fault, SendReportsTheCodeOfTheFault) {
     const FaultCase& c = GetParam();
-    Sim sim({"--pty", "--once", "--scenario", c.scenario});
-    ASSERT_THAT(sim.address(), HasSubstr("/dev/pts/"));
-    const Outcome r = run(sendArgs("serial:" + sim.address()));
+    Sim sim({c.tcp ? "--tcp" : "--pty", c.tcp ? "0" : "--once", "--scenario", c.scenario});
+    ASSERT_FALSE(sim.address().empty());
+    const Outcome r = run(sendArgs((c.tcp ? "tcp:" : "serial:") + sim.address()));
     EXPECT_EQ(r.exitCode, c.exitCode) << r.output << sim.log();
     if (c.failure.empty())
         EXPECT_THAT(r.output, HasSubstr("terminal -> register: answer"));
@@ -217,9 +218,12 @@ INSTANTIATE_TEST_SUITE_P(
                     FaultCase{"bel", 1, "receive: 315 check-terminal byte received"},
                     FaultCase{"silence", 1, "send: 306 No ACK Received."},
                     FaultCase{"oversize", 1, "receive: 309 Max Message size exceeded."},
-                    FaultCase{"slow", 0, ""}, FaultCase{"drop", 1, "receive: 105 not connected"}),
+                    FaultCase{"slow", 0, ""}, FaultCase{"drop", 1, "receive: 105 not connected"},
+                    FaultCase{"nak:3", 1, "send: 303 No Receive Attempts.", true},
+                    FaultCase{"corrupt", 0, "", true}, FaultCase{"bel", 1, "receive: 315 check-terminal byte received", true},
+                    FaultCase{"drop", 1, "receive: 105 not connected", true}),
     [](const testing::TestParamInfo<FaultCase>& info) {
-        std::string name = info.param.scenario;
+        std::string name = info.param.scenario + (info.param.tcp ? "_tcp" : "");
         for (char& ch : name)
             if (ch == ':') ch = '_';
         return name;
@@ -250,6 +254,17 @@ TEST_F(Tool, PseudoTerminalServesOneRegisterAfterAnother) {
     // The terminal reads the register's numbers most significant byte first.
     EXPECT_THAT(sim.log(), HasSubstr("<- STX 28 bytes, check e7 ok: 2=\"PURCHASE\" 4=u32:1250"));
     std::remove(receipt.c_str());
+}
+
+TEST_F(Tool, PseudoTerminalIsReplacedAfterAHangUp) {
+    Sim sim({"--pty", "--scenario", "drop"});
+    const std::string first = sim.address();
+    EXPECT_EQ(run(sendArgs("serial:" + first)).exitCode, 1);
+    std::smatch m;
+    const std::string log = sim.log(1000);
+    ASSERT_TRUE(std::regex_search(log, m, std::regex("hanging up\nlistening on (\\S+)\n"))) << log;
+    const Outcome again = run(sendArgs("serial:" + m[1].str()));
+    EXPECT_THAT(again.output, HasSubstr("ecrlink: receive: 105 not connected")) << "the new line plays the same scenario";
 }
 
 TEST_F(Tool, TcpServesConnectionsOnAPortOfItsChoice) {
