@@ -142,6 +142,10 @@ struct DecodeCase {
     std::vector<std::string> expected; // substrings or, between slashes, patterns
 };
 
+void PrintTo(const DecodeCase& c, std::ostream* os) {
+    for (const std::string& a : c.args) *os << a << ' ';
+}
+
 class Decode : public Tool, public testing::WithParamInterface<DecodeCase> {};
 
 TEST_P(Decode, ExplainsFramesAndDumps) {
@@ -196,6 +200,10 @@ struct FaultCase {
     std::string failure; // the "ecrlink: ..." line, empty on success
     bool tcp = false;
 };
+
+void PrintTo(const FaultCase& c, std::ostream* os) {
+    *os << c.scenario << (c.tcp ? " over TCP" : "");
+}
 
 class Fault : public Tool, public testing::WithParamInterface<FaultCase> {};
 
@@ -306,6 +314,10 @@ struct BadFileCase {
     std::string message; // after "<file>:"
 };
 
+void PrintTo(const BadFileCase& c, std::ostream* os) {
+    *os << c.message;
+}
+
 class BadScenario : public Tool, public testing::WithParamInterface<BadFileCase> {};
 
 TEST_P(BadScenario, NamesTheLine) {
@@ -331,6 +343,10 @@ struct BadArgsCase {
     std::vector<std::string> args;
     std::string message;
 };
+
+void PrintTo(const BadArgsCase& c, std::ostream* os) {
+    for (const std::string& a : c.args) *os << a << ' ';
+}
 
 class BadArguments : public Tool, public testing::WithParamInterface<BadArgsCase> {};
 

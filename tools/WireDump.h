@@ -1,21 +1,15 @@
 #pragma once
 
-#include "Bytes.h"
+#include "RawTag.h"
 
 #include <string>
 #include <vector>
 
 namespace ecrtool {
 
-/// One record of a dump as it stands on the wire.
-struct RawTag {
-    std::uint32_t number = 0;
-    Bytes value;
-};
-
-/// Dumps as raw records, in either header byte order. The tool needs both
-/// orders and must show records the register would reject, so it does not
-/// go through CTLVMessage here.
+/// Dumps as raw records, in either header byte order. CTLVMessage reads only
+/// the incoming order and folds file pieces away, while the terminal side and
+/// the decoder need both orders and every record as it came.
 class WireDump {
 public:
     static Bytes encode(const std::vector<RawTag>& tags, ByteOrder order);
