@@ -307,6 +307,41 @@ TEST_F(Tool, ScenarioFilePlaysItsSteps) {
     std::remove(receipt.c_str());
 }
 
+struct FileCase {
+    std::string scenario;
+    std::vector<std::string> extra; // more arguments of send
+    int exitCode;
+    std::string expected;
+};
+
+void PrintTo(const FileCase& c, std::ostream* os) {
+    *os << c.expected;
+}
+
+class ScenarioOutcome : public Tool, public testing::WithParamInterface<FileCase> {};
+
+TEST_P(ScenarioOutcome, ReachesTheRegister) {
+    const std::string file = tempFile("outcome.txt", GetParam().scenario);
+    Sim sim({"--pty", "--once", "--scenario", file});
+    std::vector<std::string> args{"send", "serial:" + sim.address(), "--tag", "2=PURCHASE"};
+    args.insert(args.end(), GetParam().extra.begin(), GetParam().extra.end());
+    const Outcome r = run(args);
+    EXPECT_EQ(r.exitCode, GetParam().exitCode) << r.output << sim.log();
+    EXPECT_THAT(r.output, HasSubstr(GetParam().expected));
+    std::remove(file.c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tool, ScenarioOutcome,
+    testing::Values(FileCase{"ack\nstatus 2=WAIT\nsend 2=DONE\n", {}, 0, "status message (312)\n  tag"},
+                    FileCase{"nak\nnak\nack\nsend 2=DONE\n", {}, 0, "\"DONE\""},
+                    // A status frame whose data is no dump: the message layer's code and text.
+                    FileCase{"ack\nraw 12 00 03 01 02 03 00\n", {}, 1, "ecrlink: receive: 206 Invalid Sequence.\n"},
+                    FileCase{"ack\ncorrupt\nstatus 2=WAIT\n", {}, 1, "ecrlink: receive: 311 Broken status message received\n"},
+                    FileCase{"ack\nraw 05\n", {}, 1, "ecrlink: receive: 308 Unknown STX received.\n"},
+                    FileCase{"ack\nsleep 700\nsend 2=LATE\n", {"--wait", "5000"}, 0, "\"LATE\""},
+                    FileCase{"ack\nsleep 700\nsend 2=LATE\n", {"--wait", "0"}, 1, "ecrlink: receive: 302 Timeout occurred.\n"}));
+
 // ---------------------------------------------------------------- refusals
 
 struct BadFileCase {
