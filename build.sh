@@ -3,7 +3,7 @@
 #   ./build.sh demo            the whole purchase dialogue against the simulated terminal
 #   ./build.sh test [PRESET]   every test (PRESET: dev, asan, tsan, clang, release; default dev)
 #   ./build.sh fuzz [SECONDS]  the parser fuzz target (clang, ASan+UBSan)
-#   ./build.sh example         installs the libraries into build/stage and builds examples/ against them
+#   ./build.sh example         installs the libraries into build/stage, builds examples/ against them, runs it
 #   ./build.sh deps            only the packages
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -56,6 +56,19 @@ example)
     cmake --install build/release --prefix "$PWD/build/stage" >/dev/null
     cmake -S examples -B build/example -G Ninja -DCMAKE_PREFIX_PATH="$PWD/build/stage" >/dev/null
     cmake --build build/example
+    # and run it against the simulated terminal
+    out=$(mktemp)
+    build/release/tools/ecrlink sim --pty --once >"$out" 2>&1 &
+    sim=$!
+    for _ in $(seq 50); do grep -q '/dev/pts/' "$out" && break; sleep 0.1; done
+    path=$(grep -o '/dev/pts/[0-9]*' "$out" | head -1)
+    status=0
+    timeout 30 build/example/register_purchase "serial:$path" 1250 || status=$?
+    kill "$sim" 2>/dev/null || true
+    wait "$sim" 2>/dev/null || true
+    rm -f "$out"
+    [ "$status" -eq 0 ] || { echo "example failed: $status" >&2; exit 1; }
+    echo "example: purchase completed against the simulated terminal"
     ;;
 *)
     echo "usage: $0 demo | test [PRESET] | fuzz [SECONDS] | example | deps" >&2
