@@ -92,7 +92,7 @@ void drainBriefly(int fd) {
 
 } // namespace
 
-SerialChannel::SerialChannel(Settings settings) : config(std::move(settings)) {}
+SerialChannel::SerialChannel(Settings settings) : StreamChannel(false), config(std::move(settings)) {}
 
 SerialChannel::~SerialChannel() { close(); }
 
@@ -104,7 +104,7 @@ bool SerialChannel::isSupportedSpeed(unsigned int baud) {
 }
 
 int SerialChannel::open() {
-    if (fd >= 0 && !gone) return CommOk;
+    if (usable()) return CommOk;
     close(); // a line whose device went away is opened afresh
     speed_t speed;
     if (!speedCode(config.baud, speed)) return CommBadSpeed;
@@ -163,44 +163,15 @@ int SerialChannel::close() {
     return CommOk;
 }
 
-int SerialChannel::fail(int rc) {
-    if (rc == CommNotConnected) gone = true;
-    return rc;
-}
-
-int SerialChannel::read(unsigned char* buffer, unsigned int wanted, unsigned int& count) {
-    count = 0;
-    if (fd < 0 || gone) return CommNotConnected;
-    if (buffer == nullptr && wanted > 0) return CommBadArgument;
-    return fail(fdio::readSome(fd, buffer, wanted, count, readTimeoutMs));
-}
-
-int SerialChannel::write(const unsigned char* data, unsigned int length, unsigned int& count) {
-    count = 0;
-    if (fd < 0 || gone) return CommNotConnected;
-    if (data == nullptr && length > 0) return CommBadArgument;
-    return fail(fdio::writeAll(fd, false, data, length, count));
-}
-
 int SerialChannel::isOpened() {
-    if (fd < 0 || gone) return CommNotConnected;
+    if (!usable()) return CommNotConnected;
     if (fdio::hungUp(fd)) return fail(CommNotConnected);
     return CommOk;
 }
 
-int SerialChannel::setReadTimeouts(unsigned int, unsigned int milliseconds) {
-    readTimeoutMs = milliseconds;
-    return CommOk;
-}
-
 int SerialChannel::flush() {
-    if (fd < 0 || gone) return CommNotConnected;
+    if (!usable()) return CommNotConnected;
     if (::tcflush(fd, TCIFLUSH) != 0) return fail(fdio::errnoResult(errno));
-    return CommOk;
-}
-
-int SerialChannel::setOpenFlag(bool flag) {
-    openFlag = flag;
     return CommOk;
 }
 

@@ -48,12 +48,12 @@ int connectOne(const addrinfo& address, fdio::Clock::time_point deadline, int& o
 } // namespace
 
 TcpChannel::TcpChannel(std::string host, unsigned short port, unsigned int connectTimeoutMs)
-    : host(std::move(host)), port(port), connectTimeoutMs(connectTimeoutMs) {}
+    : StreamChannel(true), host(std::move(host)), port(port), connectTimeoutMs(connectTimeoutMs) {}
 
 TcpChannel::~TcpChannel() { close(); }
 
 int TcpChannel::open() {
-    if (fd >= 0 && !gone) return CommOk;
+    if (usable()) return CommOk;
     close(); // a connection the peer dropped is made afresh
     const auto deadline = fdio::Clock::now() + std::chrono::milliseconds(connectTimeoutMs);
 
@@ -86,27 +86,8 @@ int TcpChannel::close() {
     return CommOk;
 }
 
-int TcpChannel::fail(int rc) {
-    if (rc == CommNotConnected) gone = true;
-    return rc;
-}
-
-int TcpChannel::read(unsigned char* buffer, unsigned int wanted, unsigned int& count) {
-    count = 0;
-    if (fd < 0 || gone) return CommNotConnected;
-    if (buffer == nullptr && wanted > 0) return CommBadArgument;
-    return fail(fdio::readSome(fd, buffer, wanted, count, readTimeoutMs));
-}
-
-int TcpChannel::write(const unsigned char* data, unsigned int length, unsigned int& count) {
-    count = 0;
-    if (fd < 0 || gone) return CommNotConnected;
-    if (data == nullptr && length > 0) return CommBadArgument;
-    return fail(fdio::writeAll(fd, true, data, length, count));
-}
-
 int TcpChannel::isOpened() {
-    if (fd < 0 || gone) return CommNotConnected;
+    if (!usable()) return CommNotConnected;
     if (fdio::hungUp(fd)) return fail(CommNotConnected);
     // A peer that closed politely shows only as end of file behind any bytes
     // still unread; peeking finds it without taking those bytes.
@@ -121,13 +102,8 @@ int TcpChannel::isOpened() {
     }
 }
 
-int TcpChannel::setReadTimeouts(unsigned int, unsigned int milliseconds) {
-    readTimeoutMs = milliseconds;
-    return CommOk;
-}
-
 int TcpChannel::flush() {
-    if (fd < 0 || gone) return CommNotConnected;
+    if (!usable()) return CommNotConnected;
     // Bounded, so that a peer that never stops sending cannot hold us here.
     unsigned char sink[4096];
     for (int round = 0; round < 256; ++round) {
@@ -138,11 +114,6 @@ int TcpChannel::flush() {
         if (errno == EAGAIN || errno == EWOULDBLOCK) return CommOk;
         return fail(fdio::errnoResult(errno));
     }
-    return CommOk;
-}
-
-int TcpChannel::setOpenFlag(bool flag) {
-    openFlag = flag;
     return CommOk;
 }
 
