@@ -2,138 +2,104 @@
 
 #include <gmock/gmock.h>
 
-#include <string>
-#include <vector>
-
 using Bytes = std::vector<unsigned char>;
 
-namespace {
-
-Bytes operator+(Bytes a, const Bytes& b) {
+static Bytes operator+(Bytes a, const Bytes& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
 }
-Bytes le(unsigned int n) { return {Bytes::value_type(n), Bytes::value_type(n >> 8), Bytes::value_type(n >> 16), Bytes::value_type(n >> 24)}; }
+static Bytes le(unsigned int n) { return {Bytes::value_type(n), Bytes::value_type(n >> 8), Bytes::value_type(n >> 16), Bytes::value_type(n >> 24)}; }
 // Incoming records carry their number and length least significant byte first.
-Bytes record(unsigned int type, const Bytes& value) { return le(type) + le(unsigned(value.size())) + value; }
-Bytes piece(unsigned int number, unsigned int count, const Bytes& payload, unsigned int type = 44) {
-    return record(type, le(number) + le(count) + payload);
-}
-unsigned int parse(CTLVMessage& m, const Bytes& dump) { return m.parseDump(dump.data(), unsigned(dump.size())); }
-
-std::vector<unsigned int> numbers(CTLVMessage& m) {
+static Bytes record(unsigned int type, const Bytes& value) { return le(type) + le(unsigned(value.size())) + value; }
+static Bytes piece(unsigned int n, unsigned int count, const Bytes& data, unsigned int type = 44) { return record(type, le(n) + le(count) + data); }
+// One spare byte, so that even an empty dump comes with a buffer.
+static unsigned int parse(CTLVMessage& m, const Bytes& dump) { return m.parseDump((dump + Bytes{0}).data(), unsigned(dump.size())); }
+// The tags in getAllTags order as "number=value;", long values as their length.
+static std::string tags(CTLVMessage& m) {
     std::vector<CTLVTag*> all{nullptr};
     m.getAllTags(all);
-    std::vector<unsigned int> out;
-    for (CTLVTag* tag : all) tag->getType(out.emplace_back());
-    return out;
-}
-std::string text(CTLVMessage& m, unsigned int number) {
-    CTLVTag* tag = nullptr;
-    unsigned int len = 0;
-    if (m.getTag(tag, number) != 0 || tag->getLength(len) != 0) return "<absent>";
-    std::string out(len, '\0');
-    if (len != 0) tag->getValue(&out[0], len);
+    std::string out, value(CTLVMessage::FileBufferCapacity, '\0');
+    for (CTLVTag* tag : all) {
+        unsigned int type = 0, len = 0;
+        tag->getType(type);
+        tag->getValue(reinterpret_cast<unsigned char*>(&value[0]), unsigned(value.size()), len);
+        out += std::to_string(type) + "=" + (len > 64 ? std::to_string(len) + " bytes" : value.substr(0, len)) + ";";
+    }
     return out;
 }
 
-TEST(TLVMessage, BuildDumpEmptyOrderedShortAndWithoutValue) {
-    CTLVMessage m;
-    Bytes buf(28, 0xEE);
-    unsigned int len = 7;
+TEST(TLVMessage, ResultTexts) {
+    EXPECT_THAT(std::vector<std::string>(aTLVErrors, aTLVErrors + 7),
+                testing::ElementsAre("General Error.", "Invalid Argument.", "Invalid Operation.", "Too small buffer.",
+                                     "No Value.", "Invalid Sequence.", "Message Format Broken."));
+}
+
+TEST(TLVMessage, AddReplaceCopyAndBuildDump) {
+    CTLVMessage m, copy;
+    Bytes buf(31, 0xEE);
+    unsigned int len = 7, n = 0;
     EXPECT_EQ(m.buildDump(buf.data(), 0, len), 0u);
     EXPECT_EQ(len, 0u);
     EXPECT_EQ(m.buildDump(nullptr, 4, len), 202u);
     EXPECT_EQ(m.addTag(nullptr), 202u);
-    for (unsigned int n : {5u, 1u, 3u}) m.addTag(new CTLVTag(n, std::to_string(n).c_str()));
-    EXPECT_THAT(numbers(m), testing::ElementsAre(1u, 3u, 5u));
-    EXPECT_EQ(m.buildDump(buf.data(), 26, len), 204u);
-    EXPECT_EQ(len, 27u);
-    EXPECT_EQ(buf, Bytes(28, 0xEE));
-    EXPECT_EQ(m.buildDump(buf.data(), 28, len), 0u);
-    EXPECT_EQ(buf, (Bytes{0, 0, 0, 1, 0, 0, 0, 1, '1', 0, 0, 0, 3, 0, 0, 0, 1, '3', 0, 0, 0, 5, 0, 0, 0, 1, '5', 0}));
-    m.addTag(new CTLVTag(2));
-    EXPECT_EQ(m.getDumpLength(len), 205u);
-    EXPECT_EQ(m.buildDump(buf.data(), 64, len), 205u);
-}
-
-TEST(TLVMessage, AddTagReplacesGetTagAndCopy) {
-    CTLVMessage m, copy;
-    auto* second = new CTLVTag(7, 0x02000000u);
-    m.addTag(new CTLVTag(7, "first"));
-    m.addTag(second);
-    EXPECT_EQ(m.addTag(second), 0u) << "the stored tag again: no double delete";
+    auto* three = new CTLVTag(3, "3");
+    for (CTLVTag* tag : {new CTLVTag(5, "5"), new CTLVTag(3, "old"), new CTLVTag(1, "1234"), three, three}) m.addTag(tag);
     CTLVTag* got = nullptr;
-    EXPECT_EQ(m.getTag(got, 7), 0u);
-    EXPECT_EQ(got, second);
-    EXPECT_EQ(m.getTag(got, 8), 201u);
+    EXPECT_EQ(m.getTag(got, 3), 0u);
+    EXPECT_EQ(got, three);
+    EXPECT_EQ(m.getTagNumValue(8, n), 201u);
+    EXPECT_EQ(m.parseDump(nullptr, 4), 202u);
+    EXPECT_EQ(tags(m), "1=1234;3=3;5=5;") << "a refused null dump keeps the tags";
+    EXPECT_EQ(m.buildDump(buf.data(), 29, len), 204u);
+    EXPECT_EQ(len, 30u);
+    EXPECT_EQ(m.buildDump(buf.data(), 31, len), 0u);
+    EXPECT_EQ(buf, (Bytes{0, 0, 0, 1, 0, 0, 0, 4, '1', '2', '3', '4', 0, 0, 0, 3, 0, 0, 0, 1, '3', 0, 0, 0, 5, 0, 0, 0, 1, '5', 0}));
     parse(copy, piece(1, 2, {'x', 'y'}));
     copy.copy(m);
-    m.clear();
-    unsigned int n = 0;
-    EXPECT_EQ(copy.getTagNumValue(7, n), 0u);
-    EXPECT_EQ(n, 2u);
-    EXPECT_TRUE(copy.IsReceiptPresent()) << "copy keeps the file buffer";
+    m.addTag(new CTLVTag(2));
+    EXPECT_EQ(m.buildDump(buf.data(), 31, len), 205u);
+    EXPECT_EQ(tags(copy), "1=1234;3=3;5=5;");
+    EXPECT_EQ(copy.getTagNumValue(1, n), 0u);
+    EXPECT_EQ(n, 0x34333231u);
+    EXPECT_TRUE(copy.IsReceiptPresent()) << "copy keeps its own file buffer";
 }
 
-TEST(TLVMessage, ParseRefusesDumpsThatRecordsDoNotFillExactly) {
-    const Bytes ab = record(1, {'A', 'B'});
-    std::vector<Bytes> bad{Bytes{0, 0, 0, 1, 0, 0, 0, 4, 1, 2, 3, 4}, ab + le(2), le(1) + le(3) + Bytes{'A', 'B'},
-                           record(1, {}) + le(2) + le(1), le(1) + le(0xFFFFFFFF) + Bytes{0}};
-    for (size_t size = 1; size <= 7; ++size) bad.emplace_back(ab.begin(), ab.begin() + size);
-    for (const Bytes& dump : bad) {
+TEST(TLVMessage, ParseDump) {
+    // Each row is parsed into a message holding tag 9 "old": rc, tags after, file complete.
+    struct Case { std::string name; Bytes dump; unsigned int rc; std::string tags; bool end; };
+    const Bytes ab = record(1, {'A', 'B'}), k = record(5, {'k'}), full(CTLVMessage::FileBufferCapacity - 1, 'x');
+    std::vector<Case> cases{
+        {"size 0", {}, 0, "", false}, {"incoming", {1, 0, 0, 0, 2, 0, 0, 0, 0x41, 0x42}, 0, "1=AB;", false},
+        {"later record wins", record(3, {'a'}) + record(0x01000002, {}) + record(3, {'b'}), 0, "3=b;16777218=;", false},
+        {"trailing number", ab + le(2), 206, "", false}, {"huge length", le(1) + le(0xFFFFFFFF) + Bytes{0}, 206, "", false},
+        {"piece 4 of 3", piece(1, 2, {}) + k + piece(4, 3, {}), 204, "5=k;", false},
+        {"piece header short", piece(1, 2, {}) + k + record(85, {1, 0, 0, 0, 1, 0, 0}), 204, "5=k;", false},
+        {"0 of 0 ends", piece(1, 2, {'q'}) + k + piece(0, 0, {'r'}, 85), 0, "5=k;85=q;", true},
+        {"buffer exactly full", piece(1, 2, full) + k + piece(2, 2, {'y'}), 0, "5=k;44=204800 bytes;", true},
+        {"one byte over", piece(1, 2, full + Bytes{'y'}) + k + piece(2, 2, {'z'}), 204, "5=k;", false}};
+    for (size_t size = 1; size <= 7; ++size) cases.push_back({"size " + std::to_string(size), Bytes(ab.begin(), ab.begin() + size), 206, "", false});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         CTLVMessage m;
         m.addTag(new CTLVTag(9, "old"));
-        EXPECT_EQ(parse(m, dump), 206u) << dump.size();
-        EXPECT_TRUE(numbers(m).empty());
+        EXPECT_EQ(parse(m, c.dump), c.rc);
+        EXPECT_EQ(tags(m), c.tags);
+        EXPECT_EQ(m.isFileBufferEnd(), c.end);
     }
 }
 
-TEST(TLVMessage, ParseReadsRecordsLeastSignificantFirst) {
+TEST(TLVMessage, ReceiptCollectedOverThreeDumps) {
+    // After each dump: tags, receipt present (1, then 2 bytes), file complete; clear() keeps the file buffer.
+    struct Step { Bytes dump; std::string tags; bool receipt, end; };
     CTLVMessage m;
-    m.addTag(new CTLVTag(9, "old"));
-    EXPECT_EQ(m.parseDump(nullptr, 10), 202u);
-    EXPECT_TRUE(m.findTag(9));
-    EXPECT_EQ(parse(m, Bytes{1, 0, 0, 0, 2, 0, 0, 0, 0x41, 0x42}), 0u);
-    EXPECT_EQ(text(m, 1), "AB");
-    EXPECT_EQ(parse(m, record(3, {'a'}) + record(0x01000002, {}) + record(3, {'b'})), 0u);
-    EXPECT_THAT(numbers(m), testing::ElementsAre(3u, 0x01000002u));
-    EXPECT_EQ(text(m, 3), "b") << "the later of two records wins";
-    EXPECT_EQ(m.parseDump(Bytes{1}.data(), 0), 0u);
-    EXPECT_TRUE(numbers(m).empty());
-}
-
-TEST(TLVMessage, ReceiptCollectedOverSeveralDumps) {
-    CTLVMessage m;
-    EXPECT_EQ(parse(m, record(1, {'s'}) + piece(1, 3, {'A'})), 0u);
-    EXPECT_FALSE(m.findTag(44));
-    EXPECT_FALSE(m.IsReceiptPresent()) << "one byte is not a receipt";
-    EXPECT_EQ(parse(m, piece(2, 3, {'B'})), 0u);
-    EXPECT_FALSE(m.isFileBufferEnd());
-    m.clear();
-    EXPECT_TRUE(m.IsReceiptPresent());
-    EXPECT_EQ(parse(m, piece(3, 3, {'C'}) + record(2, {'z'})), 0u);
-    EXPECT_EQ(text(m, 44), "ABC");
-    EXPECT_FALSE(m.findTag(2)) << "records after the last piece are not parsed";
-    EXPECT_TRUE(m.isFileBufferEnd());
-}
-
-TEST(TLVMessage, FilePieceLimits) {
-    struct Case { Bytes first, second; unsigned int rc; std::string value; };
-    const Bytes full(CTLVMessage::FileBufferCapacity - 1, 'x');
-    for (const Case& c : {Case{piece(1, 2, {}), piece(4, 3, {}), 204, "<absent>"},
-                          Case{piece(1, 2, {}), record(85, {1, 0, 0, 0, 1, 0, 0}), 204, "<absent>"},
-                          Case{piece(1, 2, {'q'}), piece(0, 0, {'r'}, 85), 0, "q"},
-                          Case{piece(1, 2, {}), piece(0, 0, {}), 0, ""},
-                          Case{piece(1, 2, full), piece(2, 2, {'y'}), 0, std::string(full.size(), 'x') + "y"},
-                          Case{piece(1, 2, full + Bytes{'y'}), piece(2, 2, {'z'}), 204, "<absent>"}}) {
-        CTLVMessage m;
-        EXPECT_EQ(parse(m, c.first), 0u);
-        EXPECT_EQ(parse(m, record(5, {'k'}) + c.second), c.rc);
-        EXPECT_EQ(text(m, 5), "k") << "tags before a refused piece stay";
-        EXPECT_EQ(text(m, c.second[0]), c.value);
-        EXPECT_EQ(m.isFileBufferEnd(), c.rc == 0);
+    EXPECT_FALSE(m.IsReceiptPresent());
+    for (const Step& s : {Step{record(1, {'s'}) + piece(1, 3, {'A'}), "1=s;", false, false}, Step{piece(2, 3, {'B'}), "", true, false},
+                          Step{piece(3, 3, {'C'}) + record(2, {'z'}), "44=ABC;", true, true}}) {
+        SCOPED_TRACE(testing::PrintToString(s.dump));
+        EXPECT_EQ(parse(m, s.dump), 0u);
+        EXPECT_EQ(tags(m), s.tags);
+        EXPECT_EQ(m.IsReceiptPresent(), s.receipt);
+        EXPECT_EQ(m.isFileBufferEnd(), s.end);
+        m.clear();
     }
 }
-
-} // namespace
