@@ -10,11 +10,6 @@ using namespace testing_support;
 
 namespace {
 
-std::string join(const std::vector<std::string>& lines, std::string text = "") {
-    for (const std::string& line : lines) text += (text.empty() ? "" : "; ") + line;
-    return text;
-}
-
 // Arrivals separated by ",": hex bytes, "!n" a read failing with n, "?k hex" a read
 // answering 0 with count k and the bytes given.
 ScriptedChannel* play(CECRProto& proto, const std::string& script) {

@@ -11,11 +11,6 @@ using namespace testing_support;
 
 namespace {
 
-std::string join(const std::vector<std::string>& lines, std::string text = "") {
-    for (const std::string& line : lines) text += (text.empty() ? "" : "; ") + line;
-    return text;
-}
-
 // Script tokens: Fn flush result, Wn/k write result taking k bytes, Tn time-out result,
 // R a read answering 0 with no byte, else a reply byte in hex.
 ScriptedChannel* play(CECRProto& proto, const std::string& script) {

@@ -6,22 +6,12 @@
 #include <gmock/gmock.h>
 
 using testing::ElementsAre;
-using testing_support::Bytes;
+using testing_support::frame;
 using testing_support::hex;
 using testing_support::LogCapture;
 using testing_support::ScriptedChannel;
 
 namespace {
-
-/// A frame as the terminal sends it, with its check byte computed.
-Bytes frame(std::uint8_t start, const Bytes& data) {
-    Bytes out{start, static_cast<std::uint8_t>(data.size() >> 8), static_cast<std::uint8_t>(data.size())};
-    std::uint8_t check = 0;
-    for (std::uint8_t b : data) check ^= b;
-    out.insert(out.end(), data.begin(), data.end());
-    out.push_back(check);
-    return out;
-}
 
 struct Link {
     ScriptedChannel* channel = new ScriptedChannel;
