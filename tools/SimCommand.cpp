@@ -47,7 +47,7 @@ int servePty(const Scenario& scenario, bool once) {
         ByteLink link(pty.masterFd(), &interrupted);
         for (;;) {
             const SimTerminal::Outcome outcome = terminal.play(link, scenario);
-            if (once || outcome == SimTerminal::Outcome::Stopped) return 0;
+            if (once || outcome == SimTerminal::Outcome::Stopped || interrupted.load()) return 0;
             // After a hang-up the line is gone; a fresh pseudo-terminal takes its place.
             if (outcome == SimTerminal::Outcome::Dropped || outcome == SimTerminal::Outcome::Closed) break;
         }
@@ -74,7 +74,7 @@ int serveTcp(const Scenario& scenario, unsigned short port, bool once) {
         } while (!once && outcome != SimTerminal::Outcome::Stopped && outcome != SimTerminal::Outcome::Dropped &&
                  outcome != SimTerminal::Outcome::Closed);
         ::close(peer);
-        if (once || outcome == SimTerminal::Outcome::Stopped) return 0;
+        if (once || outcome == SimTerminal::Outcome::Stopped || interrupted.load()) return 0;
     }
 }
 
