@@ -123,12 +123,4 @@ TEST(Dialogue, PurchaseOverAPseudoTerminal) {
     EXPECT_EQ(line.proto.close(), 0u);
 }
 
-TEST(Dialogue, TerminalGoneIsReportedAsNotConnected) {
-    Line line;
-    ASSERT_EQ(line.proto.open(false), 0u);
-    FdChannel(line.master).close();
-    CTLVMessage answer;
-    EXPECT_EQ(line.proto.recvMessage(answer), 105u);
-}
-
 } // namespace

@@ -8,38 +8,8 @@ ScriptedChannel::~ScriptedChannel() {
     if (destroyedFlag) *destroyedFlag = true;
 }
 
-ScriptedChannel& ScriptedChannel::arrive(const Bytes& bytes) {
-    arrivals.push_back({bytes, 0, false, 0});
-    return *this;
-}
-
 ScriptedChannel& ScriptedChannel::trickle(const std::string& hexText) {
     for (std::uint8_t b : hex(hexText)) arrive(Bytes{b});
-    return *this;
-}
-
-ScriptedChannel& ScriptedChannel::readFails(int rc) {
-    arrivals.push_back({{}, rc, false, 0});
-    return *this;
-}
-
-ScriptedChannel& ScriptedChannel::readRaw(int rc, const Bytes& bytes, unsigned int count) {
-    arrivals.push_back({bytes, rc, true, count});
-    return *this;
-}
-
-ScriptedChannel& ScriptedChannel::writeResult(int rc, int count) {
-    writeSteps.emplace_back(rc, count);
-    return *this;
-}
-
-ScriptedChannel& ScriptedChannel::isOpenedAlways(int rc) {
-    isOpenedDefault = rc;
-    return *this;
-}
-
-ScriptedChannel& ScriptedChannel::queue(const std::string& op, int rc) {
-    results[op].push_back(rc);
     return *this;
 }
 

@@ -27,19 +27,22 @@ public:
 
     // Reads.
     /// Bytes that arrive together; reads take up to what they ask for.
-    ScriptedChannel& arrive(const Bytes& bytes);
+    ScriptedChannel& arrive(const Bytes& bytes) { return push({bytes, 0, false, 0}); }
     ScriptedChannel& arrive(const std::string& hexText) { return arrive(hex(hexText)); }
     /// Each byte arrives on its own.
     ScriptedChannel& trickle(const std::string& hexText);
     /// The next read fails with `rc` and no byte.
-    ScriptedChannel& readFails(int rc = Silence);
+    ScriptedChannel& readFails(int rc = Silence) { return push({{}, rc, false, 0}); }
     /// The next read returns `rc`, stores `bytes` and reports `count`, whatever
     /// was asked for (a channel that misbehaves).
-    ScriptedChannel& readRaw(int rc, const Bytes& bytes, unsigned int count);
+    ScriptedChannel& readRaw(int rc, const Bytes& bytes, unsigned int count) { return push({bytes, rc, true, count}); }
 
     // Results of the other operations, in call order; 0 once none is queued.
     /// Next write returns `rc` having taken `count` bytes (all when negative).
-    ScriptedChannel& writeResult(int rc, int count = -1);
+    ScriptedChannel& writeResult(int rc, int count = -1) {
+        writeSteps.emplace_back(rc, count);
+        return *this;
+    }
     ScriptedChannel& flushResult(int rc) { return queue("flush", rc); }
     ScriptedChannel& timeoutResult(int rc) { return queue("setReadTimeouts", rc); }
     ScriptedChannel& openResult(int rc) { return queue("open", rc); }
@@ -47,7 +50,10 @@ public:
     ScriptedChannel& isOpenedResult(int rc) { return queue("isOpened", rc); }
     ScriptedChannel& openFlagResult(int rc) { return queue("setOpenFlag", rc); }
     /// Result of every isOpened() once the queued ones are used.
-    ScriptedChannel& isOpenedAlways(int rc);
+    ScriptedChannel& isOpenedAlways(int rc) {
+        isOpenedDefault = rc;
+        return *this;
+    }
 
     /// Every call, in order.
     const std::vector<std::string>& calls() const { return log; }
@@ -73,7 +79,14 @@ private:
         unsigned int rawCount = 0;
     };
 
-    ScriptedChannel& queue(const std::string& op, int rc);
+    ScriptedChannel& push(Arrival arrival) {
+        arrivals.push_back(std::move(arrival));
+        return *this;
+    }
+    ScriptedChannel& queue(const std::string& op, int rc) {
+        results[op].push_back(rc);
+        return *this;
+    }
     /// Takes the next scripted result of `op` and logs "op(args) -> rc".
     int scripted(const std::string& op, const std::string& args, int fallback = 0);
 

@@ -6,20 +6,14 @@
 namespace testing_support {
 
 Bytes hex(const std::string& text) {
+    std::string digits;
+    for (char c : text)
+        if (c != ' ' && c != ':') digits += c;
+    if (digits.size() % 2 || digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+        throw std::invalid_argument("bad hex text: " + text);
     Bytes result;
-    int high = -1;
-    for (char c : text) {
-        if (c == ' ' || c == ':') continue;
-        const int v = (c >= '0' && c <= '9') ? c - '0' : (c >= 'a' && c <= 'f') ? c - 'a' + 10 : (c >= 'A' && c <= 'F') ? c - 'A' + 10 : -1;
-        if (v < 0) throw std::invalid_argument("bad hex text: " + text);
-        if (high < 0) {
-            high = v;
-        } else {
-            result.push_back(static_cast<std::uint8_t>(high * 16 + v));
-            high = -1;
-        }
-    }
-    if (high >= 0) throw std::invalid_argument("odd hex text: " + text);
+    for (std::size_t i = 0; i < digits.size(); i += 2)
+        result.push_back(static_cast<std::uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
     return result;
 }
 
