@@ -104,15 +104,7 @@ unsigned int CECRProto::sendByte(unsigned char byte) {
 
 unsigned int CECRProto::sendAbort() {
     logOnly("sending abort");
-    if (!channel) {
-        logOnly("error: bad communication");
-        return NoChannel;
-    }
-    int rc = channel->isOpened();
-    if (rc != 0) return static_cast<unsigned int>(rc);
-    const unsigned char eot = EOT;
-    unsigned int count = 0;
-    return static_cast<unsigned int>(channel->write(&eot, 1, count));
+    return sendByte(EOT);
 }
 
 namespace {
