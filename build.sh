@@ -2,7 +2,7 @@
 # One entry point for a fresh Debian machine: installs what is missing, builds, runs.
 #   ./build.sh demo            the whole purchase dialogue against the simulated terminal
 #   ./build.sh test [PRESET]   every test (PRESET: dev, asan, tsan, clang, release; default dev)
-#   ./build.sh fuzz [SECONDS]  the parser fuzz target (clang, ASan+UBSan)
+#   ./build.sh fuzz [SECONDS]  each fuzz target for SECONDS (clang, ASan+UBSan)
 #   ./build.sh example         installs the libraries into build/stage, builds examples/ against them, runs it
 #   ./build.sh deps            only the packages
 set -euo pipefail
