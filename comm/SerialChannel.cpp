@@ -163,16 +163,4 @@ int SerialChannel::close() {
     return CommOk;
 }
 
-int SerialChannel::isOpened() {
-    if (!usable()) return CommNotConnected;
-    if (fdio::hungUp(fd)) return fail(CommNotConnected);
-    return CommOk;
-}
-
-int SerialChannel::flush() {
-    if (!usable()) return CommNotConnected;
-    if (::tcflush(fd, TCIFLUSH) != 0) return fail(fdio::errnoResult(errno));
-    return CommOk;
-}
-
 } // namespace Communication

@@ -86,35 +86,4 @@ int TcpChannel::close() {
     return CommOk;
 }
 
-int TcpChannel::isOpened() {
-    if (!usable()) return CommNotConnected;
-    if (fdio::hungUp(fd)) return fail(CommNotConnected);
-    // A peer that closed politely shows only as end of file behind any bytes
-    // still unread; peeking finds it without taking those bytes.
-    unsigned char byte;
-    for (;;) {
-        const ssize_t n = ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-        if (n > 0) return CommOk;
-        if (n == 0) return fail(CommNotConnected);
-        if (errno == EINTR) continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) return CommOk;
-        return fail(fdio::errnoResult(errno));
-    }
-}
-
-int TcpChannel::flush() {
-    if (!usable()) return CommNotConnected;
-    // Bounded, so that a peer that never stops sending cannot hold us here.
-    unsigned char sink[4096];
-    for (int round = 0; round < 256; ++round) {
-        const ssize_t n = ::recv(fd, sink, sizeof sink, MSG_DONTWAIT);
-        if (n > 0) continue;
-        if (n == 0) return fail(CommNotConnected);
-        if (errno == EINTR) continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) return CommOk;
-        return fail(fdio::errnoResult(errno));
-    }
-    return CommOk;
-}
-
 } // namespace Communication

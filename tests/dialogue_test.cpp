@@ -1,9 +1,10 @@
 // A whole purchase dialogue over a real pseudo-terminal. The register side is the
-// library; the terminal side is plain bytes on the master end, reading the
+// library over a descriptor channel on the slave end; the terminal side is
+// plain bytes on the master end, reading the
 // register's dump headers most significant byte first and writing its own least
 // significant byte first.
 #include "ecrlink/ECRProto.h"
-#include "support/FdChannel.h"
+#include "ecrlink/DescriptorChannel.h"
 #include "support/Wire.h"
 
 #include <gmock/gmock.h>
@@ -20,7 +21,7 @@ namespace {
 
 /// The terminal's end of the line, spoken to byte by byte.
 struct Terminal {
-    FdChannel line;
+    Communication::DescriptorChannel line;
     explicit Terminal(int fd) : line(fd) { line.setReadTimeouts(0, 3000); }
 
     std::uint8_t byte() {
@@ -67,7 +68,7 @@ struct Line {
         termios raw{};
         ::cfmakeraw(&raw);
         if (::openpty(&master, &slave, nullptr, &raw, nullptr) != 0) throw std::runtime_error("openpty");
-        proto.setCommunication(new FdChannel(slave));
+        proto.setCommunication(new Communication::DescriptorChannel(slave));
     }
 };
 

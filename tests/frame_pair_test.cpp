@@ -1,5 +1,5 @@
 #include "ecrlink/ECRProto.h"
-#include "support/FdChannel.h"
+#include "ecrlink/DescriptorChannel.h"
 #include "support/LogCapture.h"
 
 #include <gmock/gmock.h>
@@ -12,15 +12,23 @@ using namespace testing_support;
 
 namespace {
 
-// Sends its first frame with the first data byte inverted, as a noisy line would.
-struct CorruptFirstFrame : FdChannel {
-    using FdChannel::FdChannel;
-    bool done = false;
+// The register's end of the line: it takes at most `chunk` bytes a write (116 for
+// the rest, as a slow line does) and may invert the first data byte of its first
+// frame, as a noisy line would.
+struct RegisterEnd : Communication::DescriptorChannel {
+    RegisterEnd(int fd, unsigned int chunk, bool corrupt) : DescriptorChannel(fd), chunk(chunk), corrupt(corrupt) {}
     int write(const unsigned char* data, unsigned int length, unsigned int& count) override {
         std::vector<unsigned char> copy(data, data + length);
-        if (length > 3 && !done) { copy[3] ^= 0xFF; done = true; }
-        return FdChannel::write(copy.data(), length, count);
+        if (corrupt && length > 3) {
+            copy[3] ^= 0xFF;
+            corrupt = false;
+        }
+        const unsigned int n = chunk && chunk < length ? chunk : length;
+        const int rc = DescriptorChannel::write(copy.data(), n, count);
+        return rc == 0 && n < length ? 116 : rc;
     }
+    unsigned int chunk;
+    bool corrupt;
 };
 
 // The register sends with ecrSend on one end of a socketpair; the terminal receives
@@ -33,11 +41,10 @@ TEST(FramePair, FramesCrossTheLine) {
         LogCapture log;
         int fds[2] = {-1, -1};
         ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
-        FdChannel* ecrEnd = r.corrupt ? new CorruptFirstFrame(fds[0]) : new FdChannel(fds[0]);
-        ecrEnd->setWriteChunk(r.writeChunk);
+        auto* ecrEnd = new RegisterEnd(fds[0], r.writeChunk, r.corrupt);
         CECRProto ecr, terminal;
         ecr.setCommunication(ecrEnd);
-        terminal.setCommunication(new FdChannel(fds[1]));
+        terminal.setCommunication(new Communication::DescriptorChannel(fds[1]));
         std::vector<unsigned char> payload(r.size);
         unsigned char check = 0, *data = nullptr;
         for (unsigned int i = 0; i < r.size; ++i) check ^= payload[i] = static_cast<unsigned char>(i * 31 + 5);

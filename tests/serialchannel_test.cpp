@@ -9,13 +9,13 @@ static int openMaster(std::string& slave) {
     if (master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0) slave = ::ptsname(master);
     return master;
 }
-static termios settingsOf(const FdChannel& line) { termios t{}; ::tcgetattr(line.fd(), &t); return t; }
+static termios settingsOf(const DescriptorChannel& line) { termios t{}; ::tcgetattr(line.descriptor(), &t); return t; }
 
 // The terminal holds the master of a pseudo-terminal; the channel opens the slave, `watcher` looks at its settings.
 struct SerialChannelTest : testing::Test {
-    void SetUp() override { ASSERT_GE(watcher.fd(), 0); ASSERT_EQ(channel.open(), CommOk); }
+    void SetUp() override { ASSERT_GE(watcher.descriptor(), 0); ASSERT_EQ(channel.open(), CommOk); }
     std::string slave;
-    FdChannel master{openMaster(slave)}, watcher{::open(slave.c_str(), O_RDWR | O_NOCTTY)};
+    DescriptorChannel master{openMaster(slave)}, watcher{::open(slave.c_str(), O_RDWR | O_NOCTTY)};
     const termios before = settingsOf(watcher);
     SerialChannel channel{{slave, 19200, true}};
 };

@@ -15,30 +15,30 @@ static int bindLoopback(unsigned short& port, int backlog) {
     return s;
 }
 // Connects `channel` to `listener`: the terminal's end of the connection (it completes in the backlog).
-static int accepted(TcpChannel& channel, FdChannel& listener) {
-    return channel.open() == CommOk ? ::accept(listener.fd(), nullptr, nullptr) : -1;
+static int accepted(TcpChannel& channel, DescriptorChannel& listener) {
+    return channel.open() == CommOk ? ::accept(listener.descriptor(), nullptr, nullptr) : -1;
 }
 
 struct TcpChannelTest : testing::Test {
-    void SetUp() override { ASSERT_GE(peer.fd(), 0); }
+    void SetUp() override { ASSERT_GE(peer.descriptor(), 0); }
     unsigned short port = 0;
-    FdChannel listener{bindLoopback(port, 4)};
+    DescriptorChannel listener{bindLoopback(port, 4)};
     TcpChannel channel{"127.0.0.1", port, 2000};
-    FdChannel peer{accepted(channel, listener)};
+    DescriptorChannel peer{accepted(channel, listener)};
 };
 
 TEST_F(TcpChannelTest, CarriesBytesThenThePeersLastOnesThenNotConnectedNeverSigpipe) {
     TcpChannel watcher("127.0.0.1", port, 2000);
-    FdChannel(accepted(watcher, listener)).close();
+    DescriptorChannel(accepted(watcher, listener)).close();
     checkLink(channel, peer, {0x02, 0x00, 0x03, 0x01, 0x02, 0x04, 0x07}, watcher, [&] {
         send(peer, {0x04});
-        ::shutdown(peer.fd(), SHUT_WR);
+        ::shutdown(peer.descriptor(), SHUT_WR);
         EXPECT_EQ(channel.isOpened(), CommOk) << "a byte is still to be read";
         EXPECT_EQ(readThrough(channel, 1), Bytes{0x04});
     });
     // Connected afresh; the peer closes, our first write draws a reset, a later one ends in 105, not SIGPIPE.
     peer.close();
-    FdChannel(accepted(channel, listener)).close();
+    DescriptorChannel(accepted(channel, listener)).close();
     unsigned int count = 0;
     int rc = CommOk;
     for (int i = 0; i < 5 && rc == CommOk; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(50)))
@@ -60,7 +60,7 @@ TEST_F(TcpChannelTest, StalledWriteIsPartialAndTheRestGoesOutLater) {
 
 TEST(TcpChannelConnect, FailuresHaveTheirOwnCodes) {
     unsigned short refusing = 0, full = 0;
-    FdChannel closed(bindLoopback(refusing, -1)), busy(bindLoopback(full, 0));
+    DescriptorChannel closed(bindLoopback(refusing, -1)), busy(bindLoopback(full, 0));
     TcpChannel first("127.0.0.1", full, 1000); // fills the queue of the listener, which then drops further requests
     ASSERT_EQ(first.open(), CommOk);
     const std::tuple<const char*, unsigned short, int> cases[] = {
@@ -73,4 +73,12 @@ TEST(TcpChannelConnect, FailuresHaveTheirOwnCodes) {
         EXPECT_LT(msSince(start), 3000);
         EXPECT_EQ(channel.isOpened(), CommNotConnected);
     }
+}
+
+TEST(DescriptorChannel, SocketpairEndBehavesAsALine) {
+    int fds[2] = {-1, -1};
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    DescriptorChannel channel(fds[0]), peer(fds[1]), watcher(::dup(fds[0]));
+    checkLink(channel, peer, {0x02, 0x00, 0x01, 0x41, 0x41}, watcher, [&] { peer.close(); });
+    EXPECT_EQ(channel.open(), CommNotConnected) << "a descriptor cannot be opened again";
 }

@@ -33,10 +33,6 @@ public:
     int open() override;
     /// Restores the previous line settings and closes; 0 also when closed.
     int close() override;
-    /// 0 when open and the device is present, CommNotConnected otherwise.
-    int isOpened() override;
-    /// Discards bytes received and not yet read.
-    int flush() override;
 
 private:
     Settings config;

@@ -6,8 +6,9 @@
 namespace Communication {
 
 /// Base of the channels that carry the bytes through one non-blocking file
-/// descriptor (a serial line, a TCP connection): reading with a time-out,
-/// writing, and noticing that the other end has gone.
+/// descriptor (a serial line, a TCP connection, a descriptor handed in):
+/// reading with a time-out, writing, flushing, and noticing that the other end
+/// has gone. Subclasses open and close the descriptor.
 class ECRLINK_API StreamChannel : public Channel {
 public:
     ~StreamChannel() override;
@@ -19,6 +20,11 @@ public:
     /// 0 when all went out; CommPartialWrite with `count` when the line stalled
     /// after taking part, CommWriteTimeout when it took nothing.
     int write(const unsigned char* data, unsigned int length, unsigned int& count) override;
+    /// 0 while open and the other end is there; CommNotConnected once closed,
+    /// or once the device hung up or the peer closed the connection.
+    int isOpened() override;
+    /// Discards bytes received and not yet read, without waiting.
+    int flush() override;
     /// Sets the read time-out in milliseconds (1000 until set); `first` is unused.
     int setReadTimeouts(unsigned int first, unsigned int milliseconds) override;
     /// Stores the flag; it does not change how the channel works.

@@ -22,10 +22,6 @@ public:
     int open() override;
     /// Closes the connection; 0 also when closed.
     int close() override;
-    /// 0 while connected, CommNotConnected once closed or the peer has gone.
-    int isOpened() override;
-    /// Drops bytes received and not yet read, without waiting.
-    int flush() override;
 
 private:
     std::string host;

@@ -1,12 +1,11 @@
-// Checks shared by the serial and TCP channel tests; the terminal's end is an FdChannel.
+// Checks shared by the serial and TCP channel tests; the terminal's end is a DescriptorChannel.
 #pragma once
-#include "support/FdChannel.h"
+#include "ecrlink/DescriptorChannel.h"
 #include <gmock/gmock.h>
 #include <functional>
 #include <thread>
 
 using namespace Communication;
-using testing_support::FdChannel;
 using Bytes = std::vector<unsigned char>;
 using Clock = std::chrono::steady_clock;
 
