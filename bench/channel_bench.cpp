@@ -1,8 +1,10 @@
 // Cost of one frame and its reply byte through a real channel: the channel
 // writes the frame, the terminal's end takes it and answers ACK, the channel
 // reads the ACK. Over a pseudo-terminal and over loopback TCP.
-#include "ecrlink/SerialChannel.h"
-#include "ecrlink/TcpChannel.h"
+#include "ecrlink/ChannelFactory.h"
+
+#include <memory>
+#include <string>
 
 #include <benchmark/benchmark.h>
 
@@ -44,10 +46,12 @@ void FrameOverPty(benchmark::State& state) {
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
     ::grantpt(master);
     ::unlockpt(master);
-    SerialChannel channel({::ptsname(master), 115200, false});
-    if (channel.open() != CommOk) return state.SkipWithError("open");
-    roundTrips(state, channel, master);
-    channel.close();
+    int rc = 0;
+    std::string error;
+    std::unique_ptr<Channel> channel(createChannel(std::string("serial:") + ::ptsname(master), rc, error));
+    if (!channel || channel->open() != CommOk) return state.SkipWithError("open");
+    roundTrips(state, *channel, master);
+    channel->close();
     ::close(master);
 }
 BENCHMARK(FrameOverPty)->Arg(16)->Arg(1024);
@@ -61,11 +65,13 @@ void FrameOverTcp(benchmark::State& state) {
     ::bind(listener, reinterpret_cast<sockaddr*>(&address), size);
     ::listen(listener, 1);
     ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
-    TcpChannel channel("127.0.0.1", ntohs(address.sin_port));
-    if (channel.open() != CommOk) return state.SkipWithError("connect");
+    int rc = 0;
+    std::string error;
+    std::unique_ptr<Channel> channel(createChannel("tcp:127.0.0.1:" + std::to_string(ntohs(address.sin_port)), rc, error));
+    if (!channel || channel->open() != CommOk) return state.SkipWithError("connect");
     const int peer = ::accept(listener, nullptr, nullptr);
-    roundTrips(state, channel, peer);
-    channel.close();
+    roundTrips(state, *channel, peer);
+    channel->close();
     ::close(peer);
     ::close(listener);
 }

@@ -1,8 +1,53 @@
 #include "ecrlink/Channel.h"
 
+#include "CommText.h"
+
+#include <cstdint>
+
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 namespace Communication {
 
-Channel::~Channel() = default;
+Channel::Channel() = default;
+
+Channel::~Channel() {
+    const int wake = wakeFd.load();
+    if (wake >= 0) ::close(wake);
+}
+
+std::string Channel::lastError() const { return failure; }
+
+void Channel::setLastError(std::string text) { failure = std::move(text); }
+
+void Channel::clearLastError() { failure.clear(); }
+
+int Channel::interruptDescriptor() {
+    int wake = wakeFd.load(std::memory_order_acquire);
+    if (wake >= 0) return wake;
+    // Made on first use; a second thread racing here keeps the first one's.
+    const int made = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (made < 0) return -1;
+    if (wakeFd.compare_exchange_strong(wake, made, std::memory_order_acq_rel)) return made;
+    ::close(made);
+    return wake;
+}
+
+void Channel::interrupt() {
+    const int wake = interruptDescriptor();
+    const std::uint64_t one = 1;
+    if (wake < 0) return;
+    const ssize_t n = ::write(wake, &one, sizeof one); // a counter that is already set stays set
+    (void)n;
+}
+
+void Channel::resume() {
+    const int wake = wakeFd.load(std::memory_order_acquire);
+    std::uint64_t value = 0;
+    if (wake < 0) return;
+    const ssize_t n = ::read(wake, &value, sizeof value); // EAGAIN when not interrupted
+    (void)n;
+}
 
 void destroyCommIns(ICommunication* channel) {
     // Only channels derived from Channel have a destructor we can reach.
@@ -10,23 +55,8 @@ void destroyCommIns(ICommunication* channel) {
 }
 
 const char* commErrorText(int code) {
-    switch (code) {
-    case CommOk: return "success";
-    case CommBadAddress: return "malformed channel address";
-    case CommOpenFailed: return "cannot open the device or socket";
-    case CommConfigFailed: return "cannot apply the line settings";
-    case CommNotConnected: return "not connected";
-    case CommTimeout: return "no data within the read time-out";
-    case CommIoError: return "input/output error";
-    case CommBadSpeed: return "line speed not supported";
-    case CommConnectFailed: return "connection refused or host unreachable";
-    case CommConnectTimeout: return "connection timed out";
-    case CommResolveFailed: return "host name not resolved";
-    case CommBadArgument: return "invalid argument";
-    case CommWriteTimeout: return "line not writable within the write time-out";
-    case CommPartialWrite: return "partial write";
-    default: return "unknown channel error";
-    }
+    const char* text = commTextOrNull(code);
+    return text ? text : "unknown channel error";
 }
 
 } // namespace Communication

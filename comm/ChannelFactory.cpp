@@ -1,7 +1,7 @@
 #include "ecrlink/ChannelFactory.h"
 
-#include "ecrlink/SerialChannel.h"
-#include "ecrlink/TcpChannel.h"
+#include "SerialChannel.h"
+#include "TcpChannel.h"
 
 #include <limits>
 #include <cstdio>
@@ -145,20 +145,28 @@ Channel* makeTcp(const std::string& rest, Failure& failure) {
         failure.text = "port " + quoted(port) + " is not a number from 1 to 65535";
         return nullptr;
     }
-    unsigned long long timeout = 5000;
+    unsigned long long timeout = 5000, keepalive = 30;
     std::vector<Option> options;
     if (q != std::string::npos && !parseOptions(rest.substr(q + 1), options, failure.text)) return nullptr;
     for (const Option& o : options) {
-        if (o.key != "timeout") {
-            failure.text = "unknown option " + quoted(o.key) + " in tcp address (known: timeout)";
-            return nullptr;
-        }
-        if (!parseNumber(o.value, std::numeric_limits<unsigned int>::max(), timeout) || timeout == 0) {
-            failure.text = "timeout " + quoted(o.value) + " is not a number of milliseconds above 0";
+        if (o.key == "timeout") {
+            if (!parseNumber(o.value, std::numeric_limits<unsigned int>::max(), timeout) || timeout == 0) {
+                failure.text = "timeout " + quoted(o.value) + " is not a number of milliseconds above 0";
+                return nullptr;
+            }
+        } else if (o.key == "keepalive") {
+            // The kernel counts these in whole seconds; a day is far beyond any use.
+            if (!parseNumber(o.value, 86400, keepalive) || keepalive == 1) {
+                failure.text = "keepalive " + quoted(o.value) + " is not 0 (off) or a number of seconds from 2 to 86400";
+                return nullptr;
+            }
+        } else {
+            failure.text = "unknown option " + quoted(o.key) + " in tcp address (known: timeout, keepalive)";
             return nullptr;
         }
     }
-    return new TcpChannel(host, static_cast<unsigned short>(portNumber), static_cast<unsigned int>(timeout));
+    return new TcpChannel(host, static_cast<unsigned short>(portNumber), static_cast<unsigned int>(timeout),
+                          static_cast<unsigned int>(keepalive));
 }
 
 } // namespace

@@ -1,8 +1,9 @@
 #pragma once
 
 // Waiting, reading and writing on a non-blocking descriptor, shared by the
-// serial and the TCP channel. Results are CommResult codes. Internal to
-// libecrcomm: nothing here is exported.
+// channels of libecrcomm. Results are CommResult codes; `error` receives the
+// errno behind a failure (0 when there is none, for example on a time-out or
+// end of file). Internal: nothing here is exported.
 
 #include <chrono>
 
@@ -11,12 +12,19 @@ namespace fdio {
 
 /// How long write() keeps waiting while the line accepts nothing.
 constexpr unsigned int WriteStallMs = 2000;
+/// How long one write() may take in all, however slowly the line drains.
+constexpr unsigned int WriteTotalMs = 10000;
 
 using Clock = std::chrono::steady_clock;
 
+/// How a descriptor is written without raising SIGPIPE.
+enum class Kind { Socket, Pipe, Other };
+
 /// Polls for `events` until `deadline`, retrying after signals with the time
-/// that is left. Returns the revents, 0 on expiry, or -1 with errno set.
-int waitFor(int fd, short events, Clock::time_point deadline);
+/// that is left; `wake` (-1: none) ends the wait once it is readable. Returns
+/// the revents, 0 on expiry, Woken, or -1 with errno set.
+constexpr int Woken = -2;
+int waitFor(int fd, short events, Clock::time_point deadline, int wake = -1);
 
 /// Maps errno of a failed call to CommNotConnected when the device or peer is
 /// gone, CommIoError otherwise.
@@ -24,15 +32,17 @@ int errnoResult(int error);
 
 /// Waits up to `timeoutMs` for something to read, then reads what has arrived
 /// (1 to `wanted` bytes). 0 with `count` > 0; CommTimeout with `count` 0 on
-/// expiry; CommNotConnected when the other end is gone (hang-up, end of file).
-int readSome(int fd, unsigned char* buffer, unsigned int wanted, unsigned int& count, unsigned int timeoutMs);
+/// expiry; CommNotConnected when the other end is gone (hang-up, end of file);
+/// CommInterrupted once `wake` is readable.
+int readSome(int fd, unsigned char* buffer, unsigned int wanted, unsigned int& count, unsigned int timeoutMs,
+             int wake, int& error);
 
 /// Writes all `length` bytes, waiting for room while needed. 0 when all went
-/// out; CommPartialWrite with `count` when the line stalled for `stallMs`
-/// after taking part; CommWriteTimeout when it took nothing; CommNotConnected
-/// when the other end is gone. Sockets are written without SIGPIPE.
-int writeAll(int fd, bool socket, const unsigned char* data, unsigned int length, unsigned int& count,
-             unsigned int stallMs = WriteStallMs);
+/// out; CommPartialWrite with `count` when the line stalled for `stallMs`, or
+/// `totalMs` passed, after it took part; CommWriteTimeout when it took
+/// nothing; CommNotConnected when the other end is gone; CommInterrupted.
+int writeAll(int fd, Kind kind, const unsigned char* data, unsigned int length, unsigned int& count, int wake,
+             int& error, unsigned int stallMs = WriteStallMs, unsigned int totalMs = WriteTotalMs);
 
 /// True when poll reports a hang-up or an error on `fd` right now.
 bool hungUp(int fd);

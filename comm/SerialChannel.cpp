@@ -1,13 +1,13 @@
-#include "ecrlink/SerialChannel.h"
-
-#include "FdIo.h"
+#include "SerialChannel.h"
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <thread>
 #include <utility>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -92,32 +92,47 @@ void drainBriefly(int fd) {
 
 } // namespace
 
-SerialChannel::SerialChannel(Settings settings) : StreamChannel(false), config(std::move(settings)) {}
+SerialChannel::SerialChannel(Settings settings) : config(std::move(settings)) {}
 
 SerialChannel::~SerialChannel() { close(); }
-
-const SerialChannel::Settings& SerialChannel::settings() const { return config; }
 
 bool SerialChannel::isSupportedSpeed(unsigned int baud) {
     speed_t code;
     return speedCode(baud, code);
 }
 
+int SerialChannel::refuse(int handle, int rc, std::string reason) {
+    if (handle >= 0) ::close(handle);
+    setLastError(std::move(reason));
+    return rc;
+}
+
 int SerialChannel::open() {
-    if (usable()) return CommOk;
+    if (fd >= 0 && !fdio::hungUp(fd)) return CommOk;
     close(); // a line whose device went away is opened afresh
     speed_t speed;
-    if (!speedCode(config.baud, speed)) return CommBadSpeed;
-    if (config.device.empty()) return CommOpenFailed;
+    if (!speedCode(config.baud, speed)) return refuse(-1, CommBadSpeed, std::to_string(config.baud) + " baud");
+    if (config.device.empty()) return refuse(-1, CommOpenFailed, "no device named");
 
     const int handle = ::open(config.device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (handle < 0) return CommOpenFailed;
+    if (handle < 0) {
+        const int error = errno;
+        if (error == EBUSY) return refuse(-1, CommInUse, std::string(std::strerror(error)) + " (held exclusively)");
+        std::string reason = std::strerror(error);
+        if (error == EACCES) reason += " (is the user in group dialout?)";
+        return refuse(-1, CommOpenFailed, reason);
+    }
+    // The lock stops a second opener that TIOCEXCL lets through (root does pass it).
+    if (::flock(handle, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        if (error == EWOULDBLOCK) return refuse(handle, CommInUse, "locked by another program");
+        return refuse(handle, CommOpenFailed, std::string("lock: ") + std::strerror(error));
+    }
 
     termios previous{};
-    if (::tcgetattr(handle, &previous) != 0) { // not a terminal at all
-        ::close(handle);
-        return CommConfigFailed;
-    }
+    if (::tcgetattr(handle, &previous) != 0) // not a terminal at all
+        return refuse(handle, CommConfigFailed, std::string("not a serial line: ") + std::strerror(errno));
+    ::ioctl(handle, TIOCEXCL); // later opens fail with EBUSY
     termios raw = previous;
     raw.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
                                           IXANY | INPCK);
@@ -131,36 +146,33 @@ int SerialChannel::open() {
     raw.c_cc[VTIME] = 0;
     if (::cfsetispeed(&raw, speed) != 0 || ::cfsetospeed(&raw, speed) != 0 ||
         ::tcsetattr(handle, TCSANOW, &raw) != 0) {
-        ::close(handle);
-        return CommConfigFailed;
+        const int error = errno;
+        ::ioctl(handle, TIOCNXCL);
+        return refuse(handle, CommConfigFailed, std::string("line settings: ") + std::strerror(error));
     }
     // tcsetattr succeeds when any part applies; a driver may quietly keep its
     // old speed.
     termios applied{};
     if (::tcgetattr(handle, &applied) != 0 || ::cfgetospeed(&applied) != speed) {
         ::tcsetattr(handle, TCSANOW, &previous);
-        ::close(handle);
-        return CommBadSpeed;
+        ::ioctl(handle, TIOCNXCL);
+        return refuse(handle, CommBadSpeed, std::to_string(config.baud) + " baud not taken by the driver");
     }
     ::tcflush(handle, TCIFLUSH); // whatever was on the line before we came is stale
 
     saved.reset(new SavedLine{previous});
-    fd = handle;
-    gone = false;
+    attach(handle, fdio::Kind::Other);
     return CommOk;
 }
 
 int SerialChannel::close() {
-    if (fd < 0) return CommOk;
-    if (!gone) {
+    if (fd >= 0) {
         drainBriefly(fd);
         if (saved) ::tcsetattr(fd, TCSANOW, &saved->settings);
+        ::ioctl(fd, TIOCNXCL);
     }
-    ::close(fd);
-    fd = -1;
-    gone = false;
     saved.reset();
-    return CommOk;
+    return detach();
 }
 
 } // namespace Communication

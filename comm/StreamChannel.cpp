@@ -1,8 +1,7 @@
-#include "ecrlink/StreamChannel.h"
-
-#include "FdIo.h"
+#include "StreamChannel.h"
 
 #include <cerrno>
+#include <cstring>
 
 #include <sys/socket.h>
 #include <termios.h>
@@ -10,58 +9,80 @@
 
 namespace Communication {
 
-StreamChannel::StreamChannel(bool socket) : socket(socket) {}
+StreamChannel::~StreamChannel() { detach(); }
 
-StreamChannel::~StreamChannel() = default;
+void StreamChannel::attach(int descriptor, fdio::Kind descriptorKind) {
+    fd = descriptor;
+    kind = descriptorKind;
+    clearLastError();
+}
 
-int StreamChannel::fail(int rc) {
-    if (rc == CommNotConnected) gone = true;
+int StreamChannel::detach() {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+    return CommOk;
+}
+
+int StreamChannel::fail(int rc, int error, const char* doing) {
+    if (rc == CommOk || rc == CommTimeout || rc == CommPartialWrite) return rc;
+    std::string text = doing;
+    if (rc == CommInterrupted) text += ": interrupted";
+    else if (error != 0) text += std::string(": ") + std::strerror(error);
+    else if (rc == CommNotConnected) text += std::string(": ") + lostReason();
+    else if (rc == CommWriteTimeout) text += ": the line took nothing for 2000 ms";
+    setLastError(std::move(text));
+    if (rc == CommNotConnected) detach();
     return rc;
 }
 
 int StreamChannel::read(unsigned char* buffer, unsigned int wanted, unsigned int& count) {
     count = 0;
-    if (!usable()) return CommNotConnected;
+    if (fd < 0) return CommNotConnected;
     if (buffer == nullptr && wanted > 0) return CommBadArgument;
-    return fail(fdio::readSome(fd, buffer, wanted, count, readTimeoutMs));
+    int error = 0;
+    const int rc = fdio::readSome(fd, buffer, wanted, count, readTimeoutMs, interruptDescriptor(), error);
+    return fail(rc, error, "read");
 }
 
 int StreamChannel::write(const unsigned char* data, unsigned int length, unsigned int& count) {
     count = 0;
-    if (!usable()) return CommNotConnected;
+    if (fd < 0) return CommNotConnected;
     if (data == nullptr && length > 0) return CommBadArgument;
-    return fail(fdio::writeAll(fd, socket, data, length, count));
+    int error = 0;
+    const int rc = fdio::writeAll(fd, kind, data, length, count, interruptDescriptor(), error);
+    return fail(rc, error, "write");
 }
 
 int StreamChannel::isOpened() {
-    if (!usable()) return CommNotConnected;
-    if (fdio::hungUp(fd)) return fail(CommNotConnected);
-    if (!socket) return CommOk;
+    if (fd < 0) return CommNotConnected;
+    if (fdio::hungUp(fd)) return fail(CommNotConnected, 0, "line");
+    if (kind != fdio::Kind::Socket) return CommOk;
     // A peer that closed politely shows only as end of file behind any bytes
     // still unread; peeking finds it without taking those bytes.
     unsigned char byte;
     for (;;) {
         const ssize_t n = ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
         if (n > 0) return CommOk;
-        if (n == 0) return fail(CommNotConnected);
+        if (n == 0) return fail(CommNotConnected, 0, "line");
         if (errno == EINTR) continue;
         if (errno == EAGAIN || errno == EWOULDBLOCK) return CommOk;
-        return fail(fdio::errnoResult(errno));
+        return fail(fdio::errnoResult(errno), errno, "line");
     }
 }
 
 int StreamChannel::flush() {
-    if (!usable()) return CommNotConnected;
-    if (::isatty(fd)) return ::tcflush(fd, TCIFLUSH) == 0 ? CommOk : fail(fdio::errnoResult(errno));
+    if (fd < 0) return CommNotConnected;
+    if (::isatty(fd)) return ::tcflush(fd, TCIFLUSH) == 0 ? CommOk : fail(fdio::errnoResult(errno), errno, "flush");
     // Bounded, so that a peer that never stops sending cannot hold us here.
     unsigned char sink[4096];
     for (int round = 0; round < 256; ++round) {
-        const ssize_t n = socket ? ::recv(fd, sink, sizeof sink, MSG_DONTWAIT) : ::read(fd, sink, sizeof sink);
+        const ssize_t n =
+            kind == fdio::Kind::Socket ? ::recv(fd, sink, sizeof sink, MSG_DONTWAIT) : ::read(fd, sink, sizeof sink);
         if (n > 0) continue;
-        if (n == 0) return fail(CommNotConnected);
+        if (n == 0) return fail(CommNotConnected, 0, "flush");
         if (errno == EINTR) continue;
         if (errno == EAGAIN || errno == EWOULDBLOCK) return CommOk;
-        return fail(fdio::errnoResult(errno));
+        return fail(fdio::errnoResult(errno), errno, "flush");
     }
     return CommOk;
 }

@@ -91,6 +91,8 @@ unsigned int CECRProto::secondTimeout() const {
     return timeoutSecond;
 }
 
+Communication::ICommunication* CECRProto::communication() const { return channel; }
+
 unsigned int CECRProto::sendByte(unsigned char byte) {
     if (!channel) {
         logOnly("error: bad communication");

@@ -13,6 +13,7 @@ using namespace ECRPResult;
 namespace {
 
 constexpr int ChannelPartialWrite = 116;
+constexpr int MaxStalledWrites = 16;
 constexpr unsigned int ReplyTimeout = 6000;
 constexpr unsigned int FirstByteTimeout = 250;
 constexpr unsigned int FrameTimeout = 1500;
@@ -67,9 +68,14 @@ unsigned int CECRProto::ecrSend(const unsigned char* data, unsigned int length, 
         unsigned int offset = 0;
         unsigned int written = 0;
         int rc = 0;
+        int stalled = 0;
         for (;;) {
             rc = channel->write(frame.get() + offset, frameSize - offset, written);
             if (rc != ChannelPartialWrite) break;
+            // A channel that keeps answering 116 without taking a byte would
+            // hold the register here for ever: give up as on a failed write.
+            stalled = written == 0 ? stalled + 1 : 0;
+            if (stalled >= MaxStalledWrites) break;
             // A channel claiming more than it was given must not move us past the frame.
             offset += written < frameSize - offset ? written : frameSize - offset;
             if (offset >= frameSize) {

@@ -3,6 +3,7 @@
 // plain bytes on the master end, reading the
 // register's dump headers most significant byte first and writing its own least
 // significant byte first.
+#include "ecrlink/ECRDialogue.h"
 #include "ecrlink/ECRProto.h"
 #include "ecrlink/DescriptorChannel.h"
 #include "support/Wire.h"
@@ -12,7 +13,10 @@
 #include <pty.h>
 #include <termios.h>
 
+#include <atomic>
+#include <cstdio>
 #include <future>
+#include <thread>
 #include <stdexcept>
 
 using namespace testing_support;
@@ -99,19 +103,17 @@ TEST(Dialogue, PurchaseOverAPseudoTerminal) {
     CTLVMessage request;
     request.addTag(new CTLVTag(1, 1u));
     request.addTag(new CTLVTag(4, 1250u));
-    EXPECT_EQ(line.proto.sendMessage(request), 0u);
+    CECRDialogue dialogue(line.proto);
+    std::vector<std::string> statuses;
+    dialogue.onStatus([&](CTLVMessage& status) { statuses.push_back(status.findTag(2) ? "text" : "tag 1"); });
     CTLVMessage answer;
-    std::vector<unsigned int> results;
-    std::string receipt;
-    for (int i = 0; i < 6; ++i) {
-        results.push_back(line.proto.recvMessage(answer));
-        CTLVTag* file = nullptr;
-        if (answer.getTag(file, 44) == 0) receipt = valueText(file);
-    }
+    EXPECT_EQ(dialogue.run(request, answer), 0u);
+    const std::string receipt(dialogue.receipt().begin(), dialogue.receipt().end());
 
     EXPECT_EQ(terminal.get(), hex("06 06 06 06 06 15 06"));
     EXPECT_EQ(requestSeen, hex("00 00 00 01 00 00 00 04 00 00 00 01  00 00 00 04 00 00 00 04 00 00 04 e2"));
-    EXPECT_THAT(results, testing::ElementsAre(312u, 312u, 0u, 0u, 0u, 0u));
+    EXPECT_THAT(statuses, testing::ElementsAre("text", "tag 1"));
+    EXPECT_TRUE(dialogue.recovered().empty());
     EXPECT_EQ(receipt, receiptText);
     EXPECT_TRUE(answer.isFileBufferEnd());
     EXPECT_TRUE(answer.IsReceiptPresent());
@@ -122,6 +124,56 @@ TEST(Dialogue, PurchaseOverAPseudoTerminal) {
     EXPECT_EQ(answer.getTagNumValue(4, amount), 0u);
     EXPECT_EQ(amount, 1250u);
     EXPECT_EQ(line.proto.close(), 0u);
+}
+
+// The register gives up, by itself or when told to from another thread: the terminal hears EOT every time,
+// and a cancel ends the dialogue at once, also while the channel waits for the reply to the request.
+TEST(Dialogue, GivesUpWithItsOwnCodeAndTellsTheTerminal) {
+    enum class Ends { Cancel, Idle, Overall };
+    struct Row { const char* name; bool ack; int statusEveryMs; Ends ends; unsigned int rc; };
+    for (const Row& row : {Row{"cancel in the reply wait", false, 0, Ends::Cancel, 322},
+                           Row{"cancel in the idle wait", true, 0, Ends::Cancel, 322},
+                           Row{"quiet terminal", true, 0, Ends::Idle, 320},
+                           Row{"status for ever", true, 100, Ends::Overall, 321}}) {
+        SCOPED_TRACE(row.name);
+        Line line;
+        ASSERT_EQ(line.proto.open(true), 0u);
+        std::atomic<bool> done{false};
+        auto terminal = std::async(std::launch::async, [&] {
+            Terminal peer(line.master);
+            bool ok = false;
+            peer.readFrame(ok);
+            if (row.ack) peer.write({0x06});
+            while (row.statusEveryMs && !done) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(row.statusEveryMs));
+                if (const std::uint8_t reply = peer.send(0x12, record(2, text("PIN"))); reply != 0x06) return reply;
+            }
+            return peer.byte(); // what the register sends when it gives up
+        });
+        CECRDialogue dialogue(line.proto);
+        dialogue.setIdleTimeout(row.ends == Ends::Idle ? 300 : 5000);
+        dialogue.setOverallTimeout(row.ends == Ends::Overall ? 700 : 20000);
+        std::atomic<long> cancelledAt{0};
+        const auto start = std::chrono::steady_clock::now();
+        const auto since = [&] { return long((std::chrono::steady_clock::now() - start) / std::chrono::milliseconds(1)); };
+        std::thread canceller([&] {
+            if (row.ends != Ends::Cancel) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(400));
+            cancelledAt = since();
+            dialogue.cancel();
+        });
+        CTLVMessage request, answer;
+        request.addTag(new CTLVTag(1, 1u));
+        EXPECT_EQ(dialogue.run(request, answer), row.rc);
+        const long returned = since();
+        done = true;
+        canceller.join();
+        EXPECT_EQ(terminal.get(), 0x04) << "EOT";
+        if (row.ends == Ends::Cancel) {
+            std::printf("%s: cancel to return %ld ms\n", row.name, returned - cancelledAt);
+            EXPECT_LT(returned - cancelledAt, 100);
+        }
+    }
 }
 
 } // namespace

@@ -1,7 +1,8 @@
-#include "ecrlink/TcpChannel.h"
 #include "support/ChannelCheck.h"
 #include <arpa/inet.h>
+#include <sched.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 
 // A socket on 127.0.0.1 at a port the system picks; with a negative `backlog` it does not listen, so refuses.
 static int bindLoopback(unsigned short& port, int backlog) {
@@ -15,22 +16,27 @@ static int bindLoopback(unsigned short& port, int backlog) {
     return s;
 }
 // Connects `channel` to `listener`: the terminal's end of the connection (it completes in the backlog).
-static int accepted(TcpChannel& channel, DescriptorChannel& listener) {
+static int accepted(Channel& channel, DescriptorChannel& listener) {
     return channel.open() == CommOk ? ::accept(listener.descriptor(), nullptr, nullptr) : -1;
+}
+
+static std::string at(unsigned short port, const std::string& options = "?timeout=2000") {
+    return "tcp:127.0.0.1:" + std::to_string(port) + options;
 }
 
 struct TcpChannelTest : testing::Test {
     void SetUp() override { ASSERT_GE(peer.descriptor(), 0); }
     unsigned short port = 0;
     DescriptorChannel listener{bindLoopback(port, 4)};
-    TcpChannel channel{"127.0.0.1", port, 2000};
+    std::unique_ptr<Channel> line = channelAt(at(port));
+    Channel& channel = *line;
     DescriptorChannel peer{accepted(channel, listener)};
 };
 
 TEST_F(TcpChannelTest, CarriesBytesThenThePeersLastOnesThenNotConnectedNeverSigpipe) {
-    TcpChannel watcher("127.0.0.1", port, 2000);
-    DescriptorChannel(accepted(watcher, listener)).close();
-    checkLink(channel, peer, {0x02, 0x00, 0x03, 0x01, 0x02, 0x04, 0x07}, watcher, [&] {
+    std::unique_ptr<Channel> watcher = channelAt(at(port));
+    DescriptorChannel(accepted(*watcher, listener)).close();
+    checkLink(channel, peer, {0x02, 0x00, 0x03, 0x01, 0x02, 0x04, 0x07}, *watcher, [&] {
         send(peer, {0x04});
         ::shutdown(peer.descriptor(), SHUT_WR);
         EXPECT_EQ(channel.isOpened(), CommOk) << "a byte is still to be read";
@@ -58,21 +64,60 @@ TEST_F(TcpChannelTest, StalledWriteIsPartialAndTheRestGoesOutLater) {
     EXPECT_TRUE(received == data) << "received " << received.size() << " of " << data.size();
 }
 
-TEST(TcpChannelConnect, FailuresHaveTheirOwnCodes) {
+TEST(TcpChannelConnect, FailuresHaveTheirOwnCodesAndReasons) {
     unsigned short refusing = 0, full = 0;
     DescriptorChannel closed(bindLoopback(refusing, -1)), busy(bindLoopback(full, 0));
-    TcpChannel first("127.0.0.1", full, 1000); // fills the queue of the listener, which then drops further requests
-    ASSERT_EQ(first.open(), CommOk);
-    const std::tuple<const char*, unsigned short, int> cases[] = {
-        {"127.0.0.1", refusing, CommConnectFailed}, {"", refusing, CommResolveFailed}, {"127.0.0.1", full, CommConnectTimeout}};
-    for (const auto& [host, port, rc] : cases) {
-        SCOPED_TRACE(std::string(host) + ":" + std::to_string(port));
-        TcpChannel channel(host, port, 300);
+    std::unique_ptr<Channel> first = channelAt(at(full)); // fills the listener's queue, which then drops requests
+    ASSERT_EQ(first->open(), CommOk);
+    const std::tuple<unsigned short, int, std::string> cases[] = {
+        {refusing, CommConnectFailed, "127.0.0.1 port " + std::to_string(refusing) + ": Connection refused"},
+        {full, CommConnectTimeout, "127.0.0.1 port " + std::to_string(full) + ": no answer in time"}};
+    for (const auto& [port, rc, reason] : cases) {
+        SCOPED_TRACE(port);
+        std::unique_ptr<Channel> channel = channelAt(at(port, "?timeout=300"));
         const auto start = Clock::now();
-        EXPECT_EQ(channel.open(), rc);
+        EXPECT_EQ(channel->open(), rc);
         EXPECT_LT(msSince(start), 3000);
-        EXPECT_EQ(channel.isOpened(), CommNotConnected);
+        EXPECT_EQ(channel->lastError(), reason);
+        EXPECT_EQ(channel->isOpened(), CommNotConnected);
     }
+}
+
+// "localhost" is looked up (in /etc/hosts, on this machine); when it also names ::1, where nobody listens, the
+// refusal there must not stop the connection to 127.0.0.1.
+TEST(TcpChannelConnect, NameIsResolvedAndEveryAddressTried) {
+    unsigned short port = 0;
+    DescriptorChannel listener(bindLoopback(port, 4));
+    std::unique_ptr<Channel> channel = channelAt("tcp:localhost:" + std::to_string(port) + "?timeout=2000");
+    EXPECT_EQ(channel->open(), CommOk) << channel->lastError();
+}
+
+// A terminal that vanishes without a word: in a network namespace of the test's own, every packet is dropped once
+// the connection stands; keepalive must report the loss within its bound instead of a quarter of an hour of 302.
+TEST(TcpChannelConnect, VanishedPeerIsNoticedWithinTheKeepaliveBound) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::unshare(CLONE_NEWNET) != 0 || std::system("ip link set lo up 2>/dev/null") != 0) ::_exit(77);
+        unsigned short port = 0;
+        DescriptorChannel listener(bindLoopback(port, 4));
+        std::unique_ptr<Channel> channel = channelAt(at(port, "?keepalive=3"));
+        DescriptorChannel peer(accepted(*channel, listener));
+        if (std::system("nft add table inet vanish && nft add chain inet vanish in "
+                        "'{ type filter hook input priority 0; policy drop; }' 2>/dev/null") != 0)
+            ::_exit(77);
+        channel->setReadTimeouts(0, 60000);
+        unsigned char byte = 0;
+        unsigned int count = 0;
+        const auto start = Clock::now();
+        const int rc = channel->read(&byte, 1, count);
+        std::printf("vanished peer to %d: %ld ms (%s)\n", rc, msSince(start), channel->lastError().c_str());
+        std::fflush(stdout);
+        ::_exit(rc == CommNotConnected && msSince(start) < 10000 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 77) GTEST_SKIP() << "no network namespace or nft here";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 TEST(DescriptorChannel, SocketpairEndBehavesAsALine) {
@@ -81,4 +126,15 @@ TEST(DescriptorChannel, SocketpairEndBehavesAsALine) {
     DescriptorChannel channel(fds[0]), peer(fds[1]), watcher(::dup(fds[0]));
     checkLink(channel, peer, {0x02, 0x00, 0x01, 0x41, 0x41}, watcher, [&] { peer.close(); });
     EXPECT_EQ(channel.open(), CommNotConnected) << "a descriptor cannot be opened again";
+    EXPECT_EQ(channel.descriptor(), -1) << "given back once the other end went";
+}
+
+TEST(DescriptorChannel, PipeWithoutReaderGivesNotConnectedNotSigpipe) {
+    int fds[2] = {-1, -1};
+    ASSERT_EQ(::pipe(fds), 0);
+    ::close(fds[0]);
+    DescriptorChannel channel(fds[1]);
+    unsigned int count = 0;
+    EXPECT_EQ(channel.write(Bytes{0x06}.data(), 1, count), CommNotConnected);
+    EXPECT_EQ(channel.lastError(), "write: Broken pipe");
 }

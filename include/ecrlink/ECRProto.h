@@ -30,13 +30,25 @@ constexpr unsigned int StatusMessage = 312;   ///< a status message was received
 constexpr unsigned int NoChannel = 314;       ///< no channel held, or a null channel given
 constexpr unsigned int CheckTerminal = 315;   ///< terminal sent the check-terminal byte
 constexpr unsigned int ReadOverrun = 317;     ///< channel reported more bytes than asked
+constexpr unsigned int IdleTimeout = 320;     ///< dialogue: no frame within the idle time-out
+constexpr unsigned int OverallTimeout = 321;  ///< dialogue: no final answer within the overall time-out
+constexpr unsigned int Cancelled = 322;       ///< dialogue: cancelled by the application
 } // namespace ECRPResult
 
 /// Text of a protocol result code from aECRPErrors, or null for codes without text.
 ECRLINK_API const char* ecrpErrorText(unsigned int code);
 
+/// Text of any result code of the library: protocol, dialogue, message (TLV)
+/// and channel codes of libecrcomm alike; "unknown result code" for others.
+/// Any thread; never blocks.
+ECRLINK_API const char* ecrlinkResultText(unsigned int code);
+
 /// Protocol object through which the register talks to one payment terminal.
-/// It owns its channel and runs every operation on the caller's thread.
+/// It owns its channel and runs every operation on the caller's thread; it
+/// takes no lock, so one thread uses an object at a time. Operations block
+/// only inside channel calls: sendMessage() for up to 3 attempts of a write
+/// plus 6000 ms for the reply byte each, recvMessage() for 250 ms when the
+/// line is quiet and up to 1500 ms per wait inside a frame.
 class ECRLINK_API CECRProto {
 public:
     /// Link control bytes.
@@ -76,6 +88,8 @@ public:
     unsigned int firstTimeout() const;
     /// Second stored time-out.
     unsigned int secondTimeout() const;
+    /// The channel held (still owned by this object), or null.
+    Communication::ICommunication* communication() const;
 
     /// Sends `data` as one data frame with the given check byte and waits up to
     /// 6000 ms for the reply; repeats on NAK up to `attempts` times.

@@ -4,9 +4,23 @@
 
 namespace Communication {
 
-/// Byte channel to the payment terminal. Result codes are 0 for success,
-/// 105 when the channel is not connected and 116 for a partial write; any
-/// other value is the implementation's own failure code.
+/// Byte channel to the payment terminal.
+///
+/// The contract every channel keeps, because the protocol relies on it:
+/// - Result codes: 0 success, 105 not connected, 116 partial write; any other
+///   non-zero value is the channel's own failure code and is passed on as it is.
+/// - read() returns within the read time-out last set (plus scheduling
+///   jitter), with or without bytes; it never stores more than `wanted` bytes
+///   and always sets `count`.
+/// - write() returns in bounded time. 0 means every byte went out; 116 means
+///   `count` bytes (at least one) went out and the caller writes the rest. A
+///   channel that can take nothing answers with a failure code, not with 116
+///   and a count of 0: the protocol gives up on a run of 116 answers that make
+///   no progress and treats the run as a write failure.
+/// - Once the line is gone, every call except open() and close() reports 105
+///   until open() succeeds again.
+/// - One thread uses a channel at a time; only the calls of Interruptible may
+///   come from another thread.
 class ICommunication {
 public:
     /// Opens the line; 0 when it is open.
@@ -29,6 +43,21 @@ public:
 
 protected:
     ~ICommunication() = default;
+};
+
+/// A channel whose waits another thread can cut short. A channel that also
+/// derives from this class lets CECRDialogue::cancel() end a dialogue while
+/// the channel is waiting for the terminal.
+class ECRLINK_API Interruptible {
+public:
+    /// Any thread, never blocks: the wait in progress and every later one
+    /// return at once with the channel's own failure code, until resume().
+    virtual void interrupt() = 0;
+    /// Clears an interrupt; from the thread that uses the channel.
+    virtual void resume() = 0;
+
+protected:
+    ~Interruptible() = default;
 };
 
 /// Destroys a channel created by a communication library; null is ignored.

@@ -1,8 +1,10 @@
 // Checks shared by the serial and TCP channel tests; the terminal's end is a DescriptorChannel.
 #pragma once
+#include "ecrlink/ChannelFactory.h"
 #include "ecrlink/DescriptorChannel.h"
 #include <gmock/gmock.h>
 #include <functional>
+#include <memory>
 #include <thread>
 
 using namespace Communication;
@@ -54,4 +56,13 @@ inline void checkLink(Channel& channel, Channel& peer, const Bytes& frame, Chann
     EXPECT_EQ(watcher.isOpened(), CommNotConnected);
     EXPECT_EQ(channel.isOpened(), CommNotConnected);
     EXPECT_EQ(channel.flush(), CommNotConnected);
+}
+
+// A channel made from an address through the factory; the test fails at once on a malformed one.
+inline std::unique_ptr<Channel> channelAt(const std::string& address) {
+    int rc = 0;
+    std::string error;
+    std::unique_ptr<Channel> channel(createChannel(address, rc, error));
+    EXPECT_EQ(rc, CommOk) << address << ": " << error;
+    return channel;
 }

@@ -1,0 +1,50 @@
+#pragma once
+
+// Internal to libecrcomm: the channels that carry the bytes through one
+// non-blocking file descriptor (a serial line, a TCP connection, a descriptor
+// handed in). Subclasses open the descriptor and hand it over with attach().
+
+#include "FdIo.h"
+
+#include "ecrlink/Channel.h"
+
+#include <string>
+
+namespace Communication {
+
+class StreamChannel : public Channel {
+public:
+    ~StreamChannel() override;
+
+    int read(unsigned char* buffer, unsigned int wanted, unsigned int& count) override;
+    int write(const unsigned char* data, unsigned int length, unsigned int& count) override;
+    int isOpened() override;
+    int flush() override;
+    int setReadTimeouts(unsigned int first, unsigned int milliseconds) override;
+    int setOpenFlag(bool flag) override;
+
+    int descriptor() const { return fd; }
+
+protected:
+    StreamChannel() = default;
+
+    /// Takes `descriptor` as the open line.
+    void attach(int descriptor, fdio::Kind kind);
+    /// Closes the descriptor; 0 also when none is open.
+    int detach();
+    /// Passes `rc` on, keeping `reason` (or the text of `error`) as the last
+    /// failure. A lost line gives its descriptor back at once, so that a
+    /// device that reappears can be opened again.
+    int fail(int rc, int error, const char* doing);
+    /// The reason a lost line is reported with, for example "the device hung up".
+    virtual const char* lostReason() const = 0;
+
+    int fd = -1;
+    fdio::Kind kind = fdio::Kind::Other;
+
+private:
+    bool openFlag = false;
+    unsigned int readTimeoutMs = 1000;
+};
+
+} // namespace Communication
