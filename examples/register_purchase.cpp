@@ -1,19 +1,19 @@
 // A register asks the terminal for a purchase and collects the answer and the receipt.
-//   register_purchase serial:/dev/ttyUSB0?baud=115200 1250
+//   register_purchase serial:/dev/serial/by-id/usb-…-if00-port0?baud=115200 1250
+// Ctrl-C cancels the purchase: the terminal is told with EOT.
 #include <ecrlink/ChannelFactory.h>
+#include <ecrlink/ECRDialogue.h>
 #include <ecrlink/ECRProto.h>
 #include <ecrlink/TLVMessage.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
-static const char* textOf(unsigned int rc) {
-    if (const char* text = ecrpErrorText(rc)) return text;
-    if (rc >= 201 && rc <= 207) return aTLVErrors[rc - 201];
-    return Communication::commErrorText(static_cast<int>(rc));
-}
+#include <pthread.h>
 
 int main(int argc, char** argv) {
     if (argc != 3) {
@@ -31,43 +31,47 @@ int main(int argc, char** argv) {
     CECRProto proto;
     proto.setCommunication(channel); // the protocol object owns the channel from here on
     if (unsigned int r = proto.open(true)) {
-        std::fprintf(stderr, "open: %u %s\n", r, textOf(r));
+        std::fprintf(stderr, "open: %u %s: %s\n", r, ecrlinkResultText(r), channel->lastError().c_str());
         return 1;
     }
 
     CTLVMessage request;
-    request.addTag(new CTLVTag(1, 1u));                                       // operation: purchase
+    request.addTag(new CTLVTag(1, 1u));                                            // operation: purchase
     request.addTag(new CTLVTag(4, static_cast<unsigned int>(std::atoi(argv[2])))); // amount
-    if (unsigned int r = proto.sendMessage(request)) {
-        std::fprintf(stderr, "send: %u %s\n", r, textOf(r));
+
+    CECRDialogue dialogue(proto); // defaults suit card presentation and PIN entry
+    dialogue.onStatus([](CTLVMessage& status) {
+        CTLVTag* text = nullptr;
+        if (status.getTag(text, 2) == 0) { // what the terminal shows the customer
+            unsigned int length = 0;
+            text->getLength(length);
+            std::string shown(length, '\0');
+            if (length) text->getValue(&shown[0], length);
+            std::printf("terminal: %s\n", shown.c_str());
+        }
+    });
+
+    // Ctrl-C comes to a thread of its own, which cancels the dialogue.
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+    std::thread watcher([&dialogue, stop] {
+        int signal = 0;
+        if (sigwait(&stop, &signal) == 0) dialogue.cancel();
+    });
+
+    CTLVMessage answer;
+    const unsigned int r = dialogue.run(request, answer);
+    pthread_kill(watcher.native_handle(), SIGINT); // ends the watcher; a cancel now changes nothing
+    watcher.join();
+    if (r != 0) {
+        std::fprintf(stderr, "purchase: %u %s\n", r, ecrlinkResultText(r));
         return 1;
     }
 
-    // One message object for the whole answer, so that receipt pieces collect in it.
-    CTLVMessage answer;
-    std::string receipt;
-    for (;;) {
-        unsigned int r = proto.recvMessage(answer);
-        if (r == 312) continue; // status message: the terminal is still working
-        if (r != 0) {
-            std::fprintf(stderr, "receive: %u %s\n", r, textOf(r));
-            return 1;
-        }
-        CTLVTag* file = nullptr;
-        if (answer.getTag(file, 44) == 0) { // the last piece: the whole receipt is in the tag
-            unsigned int length = 0;
-            file->getLength(length);
-            receipt.assign(length, '\0');
-            if (length) file->getValue(&receipt[0], length);
-            continue;
-        }
-        std::vector<CTLVTag*> tags;
-        answer.getAllTags(tags);
-        if (!tags.empty()) break; // the final answer
-        // no tags: the message only carried a piece of the receipt
-    }
-
-    std::printf("receipt:\n%s\n", receipt.c_str());
+    const std::vector<unsigned char>& receipt = dialogue.receipt();
+    std::printf("receipt:\n%.*s\n", static_cast<int>(receipt.size()), reinterpret_cast<const char*>(receipt.data()));
     std::vector<CTLVTag*> tags;
     answer.getAllTags(tags);
     for (CTLVTag* tag : tags) {

@@ -3,7 +3,9 @@
 
 #include <gmock/gmock.h>
 
+#include <atomic>
 #include <csignal>
+#include <future>
 #include <fstream>
 #include <regex>
 #include <thread>
@@ -51,7 +53,8 @@ struct Outcome {
 }; // exit code 137: killed at the time limit
 
 Outcome run(const Args& args) {
-    const std::string file = tempFile("out.txt", "");
+    static std::atomic<int> runs{0};
+    const std::string file = tempFile("out" + std::to_string(runs++) + ".txt", "");
     int status = 0;
     ::waitpid(start(args, file), &status, 0);
     const Outcome result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(file)};
@@ -163,20 +166,20 @@ TEST_F(Tool, SendReportsWhatTheTerminalDid) {
              {"slow", 0, {answer}},
              {"nak:3", 1, {"ecrlink: send: 303 No Receive Attempts.\n"}, true},
              {"eot", 1, {"ecrlink: send: 304 EOT Received.\n"}},
-             {"bel", 1, {"ecrlink: receive: 315 check-terminal byte received\n"}, true},
+             {"ack\nbel\nsleep 3000\n", 1, {"ecrlink: send: 320 no frame from the terminal within the idle time-out\n"}, true, {"--wait", "1000"}},
              {"silence", 1, {"ecrlink: send: 306 No ACK Received.\n"}},
-             {"drop", 1, {"ecrlink: receive: 105 not connected\n"}, true},
-             {"oversize", 1, {"ecrlink: receive: 309 Max Message size exceeded.\n"}},
+             {"drop", 1, {"ecrlink: send: 105 not connected: read: "}, true},
+             {"oversize", 1, {"ecrlink: send: 309 Max Message size exceeded.\n"}},
              {"nak\nnak\nack\nsend 2=DONE\n", 0, {answer, "\"DONE\""}},
-             {"ack\nsleep 700\nsend 2=LATE\n", 0, {"\"LATE\""}},
-             {"ack\nsleep 700\nsend 2=LATE\n",
+             {"ack\nsleep 2000\nsend 2=LATE\n", 0, {"\"LATE\""}}, // a customer presenting a card
+             {"ack\nsleep 700\nsend 2=LATE\n", 1, {"ecrlink: send: 320 no frame"}, false, {"--wait", "300"}},
+             {"ack\nraw 05\nsend 2=LATE\n", 0, {"went on after 308 Unknown STX received.\n", "\"LATE\""}},
+             {"ack\nraw 12 00 03 01 02 03 00\n", 1, {"ecrlink: send: 206 Invalid Sequence.\n"}}, // status, no dump
+             {"ack\ncorrupt\nstatus 2=WAIT\nsleep 3000\n",
               1,
-              {"ecrlink: receive: 302 Timeout occurred.\n"},
+              {"went on after 311 Broken status message received\n", "ecrlink: send: 320 no frame"},
               false,
-              {"--wait", "0"}},
-             {"ack\nraw 05\n", 1, {"ecrlink: receive: 308 Unknown STX received.\n"}},
-             {"ack\nraw 12 00 03 01 02 03 00\n", 1, {"ecrlink: receive: 206 Invalid Sequence.\n"}}, // status, no dump
-             {"ack\ncorrupt\nstatus 2=WAIT\n", 1, {"ecrlink: receive: 311 Broken status message received\n"}},
+              {"--wait", "1000"}},
              {"ack\nsend 2=DONE\n", 1, {"ecrlink: receipt: the terminal sent none\n"}, false, {"--receipt", noDir}},
              {"purchase", 1, {"ecrlink: receipt: cannot write " + noDir + "\n"}, false, {"--receipt", noDir}},
              // echo hands the request's bytes back unchanged; the receipt is saved as it came.
@@ -223,7 +226,7 @@ TEST_F(Tool, PseudoTerminalIsReplacedAfterAHangUp) {
     std::smatch m;
     const std::string log = sim.log(1000);
     ASSERT_TRUE(std::regex_search(log, m, std::regex("hanging up\nlistening on (\\S+)\n"))) << log;
-    expectAll(run(sendArgs("serial:" + m[1].str())), 1, {"ecrlink: receive: 105 not connected"});
+    expectAll(run(sendArgs("serial:" + m[1].str())), 1, {"ecrlink: send: 105 not connected"});
 }
 
 TEST_F(Tool, BadScenarioFileNamesTheLine) {
@@ -257,11 +260,52 @@ TEST_F(Tool, ArgumentsAreChecked) {
         {{"sim", "--scenario", "nak:0"}, 2, {"ecrlink: sim: 'nak:0' is neither a built-in scenario"}},
         {{"sim", "--pty", "--tcp", "0"}, 2, {"excludes"}},
         {{"send", "bogus:x", "--tag", "2=X"}, 2, {"ecrlink: bad address 'bogus:x'"}},
-        {{"send", "serial:/dev/ecrlink-none", "--tag", "2=X"}, 1, {"ecrlink: open serial:/dev/ecrlink-none: 103 "}},
+        {{"send", "serial:/nonexistent", "--tag", "2=A"}, 1,
+         {"ecrlink: open serial:/nonexistent: 103 cannot open the device or socket: No such file or directory\n"}},
         {{"sim", "--help"}, 0, {"--verbose", "receipt 44|85 \"TEXT\" N"}},
         {{"send", "--help"}, 0, {"--verbose"}},
     });
     EXPECT_THAT(sim.log(), testing::Not(testing::HasSubstr("register connected")));
+}
+
+// A terminal is quiet while the customer presents a card or types a PIN; the register must wait with its defaults.
+TEST_F(Tool, ExampleAndSendWaitForASlowTerminal) {
+    std::string pin = "ack\n";
+    for (int i = 0; i < 6; ++i) pin += "sleep 5000\nstatus 2=PIN\n";
+    char self[4096] = {};
+    const std::string dir(self, std::max<ssize_t>(0, ::readlink("/proc/self/exe", self, sizeof self - 1)));
+    const std::string example = dir.substr(0, dir.rfind('/')) + "/register_purchase_example";
+    for (const std::string& script : {std::string("ack\nsleep 2000\nsend 2=APPROVED\n"), pin + "send 2=APPROVED\n"}) {
+        SCOPED_TRACE(script);
+        const std::string file = tempFile("slow.txt", script);
+        Sim forSend({"sim", "--pty", "--once", "--scenario", file}), forExample({"sim", "--pty", "--once", "--scenario", file});
+        auto sent = std::async(std::launch::async, [&] { return run(sendArgs("serial:" + forSend.address)); });
+        const auto start = std::chrono::steady_clock::now();
+        int status = -1;
+        if (const pid_t pid = ::fork(); pid == 0) {
+            const int quiet = ::open("/dev/null", O_WRONLY);
+            ::dup2(quiet, 1);
+            ::execl(example.c_str(), example.c_str(), ("serial:" + forExample.address).c_str(), "1250", nullptr);
+            ::_exit(127);
+        } else {
+            ::waitpid(pid, &status, 0);
+        }
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+        expectAll(sent.get(), 0, {"\"APPROVED\""});
+        std::remove(file.c_str());
+    }
+}
+
+TEST_F(Tool, SecondRegisterOnABusyLineIsToldItIsInUse) {
+    const std::string file = tempFile("busy.txt", "ack\nsleep 1500\nsend 2=APPROVED\n");
+    Sim sim({"sim", "--pty", "--once", "--scenario", file});
+    auto first = std::async(std::launch::async, [&] { return run(sendArgs("serial:" + sim.address)); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    expectAll(run(sendArgs("serial:" + sim.address)), 1,
+              {"ecrlink: open serial:" + sim.address + ": 114 device in use by another program: locked by another program\n"});
+    expectAll(first.get(), 0, {"\"APPROVED\""});
+    std::remove(file.c_str());
 }
 
 } // namespace

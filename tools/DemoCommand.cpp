@@ -35,7 +35,7 @@ int DemoCommand::run() {
     options.address = "serial:" + pty.slavePath();
     options.request = {{2, Bytes{'P', 'U', 'R', 'C', 'H', 'A', 'S', 'E'}}, {4, {}}};
     putU32(options.request[1].value, 1250, ByteOrder::MsbFirst); // the register stores numbers this way
-    options.waitMs = 10000;
+    options.idleMs = 10000;
     const int rc = session.run(options);
     // After a good dialogue the terminal ends by itself; after a failure it may still wait.
     if (rc != 0) stop = true;

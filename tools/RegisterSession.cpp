@@ -1,15 +1,18 @@
 #include "RegisterSession.h"
 
 #include "Console.h"
-#include "ResultText.h"
 #include "TagTable.h"
 
 #include "ecrlink/ChannelFactory.h"
 #include "ecrlink/ECRProto.h"
 #include "ecrlink/TLVMessage.h"
 
-#include <chrono>
+#include <atomic>
+#include <csignal>
 #include <fstream>
+#include <thread>
+
+#include <pthread.h>
 
 namespace ecrtool {
 
@@ -32,18 +35,48 @@ std::vector<RawTag> tagsOf(CTLVMessage& message) {
     return tags;
 }
 
-bool onlyFileTags(const std::vector<RawTag>& tags) {
-    for (const RawTag& tag : tags)
-        if (!CTLVMessage::isFileTag(static_cast<int>(tag.number))) return false;
-    return true;
+// "CODE TEXT", and the system's reason when the channel kept one.
+std::string describe(unsigned int code, const Communication::Channel& channel) {
+    std::string text = std::to_string(code) + " " + ecrlinkResultText(code);
+    const std::string reason = channel.lastError();
+    if (!reason.empty() && code != ECRPResult::IdleTimeout && code != ECRPResult::OverallTimeout &&
+        code != ECRPResult::Cancelled)
+        text += ": " + reason;
+    return text;
 }
+
+// Turns SIGINT and SIGTERM into a cancel of the dialogue while it runs; the
+// signals are taken by a thread of their own, so no handler touches a lock.
+class CancelOnSignal {
+public:
+    explicit CancelOnSignal(CECRDialogue& dialogue) {
+        sigemptyset(&signals);
+        sigaddset(&signals, SIGINT);
+        sigaddset(&signals, SIGTERM);
+        sigaddset(&signals, SIGUSR1); // ours, to end the watcher
+        pthread_sigmask(SIG_BLOCK, &signals, &previous);
+        watcher = std::thread([this, &dialogue] {
+            int number = 0;
+            while (sigwait(&signals, &number) == 0 && number != SIGUSR1) {
+                caught = true;
+                dialogue.cancel();
+            }
+        });
+    }
+    ~CancelOnSignal() {
+        pthread_kill(watcher.native_handle(), SIGUSR1);
+        watcher.join();
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    }
+    bool fired() const { return caught; }
+
+private:
+    sigset_t signals{}, previous{};
+    std::atomic<bool> caught{false};
+    std::thread watcher;
+};
 
 } // namespace
-
-int RegisterSession::fail(const std::string& what, unsigned int code) {
-    Console::err("ecrlink: " + what + ": " + std::to_string(code) + " " + resultText(code) + "\n");
-    return 1;
-}
 
 int RegisterSession::run(const Options& options) {
     receiptText.clear();
@@ -56,47 +89,41 @@ int RegisterSession::run(const Options& options) {
     }
     CECRProto proto;
     proto.setCommunication(channel);
-    if (const unsigned int opened = proto.open(true)) return fail("open " + options.address, opened);
+    if (const unsigned int opened = proto.open(true)) {
+        Console::err("ecrlink: open " + options.address + ": " + describe(opened, *channel) + "\n");
+        return 1;
+    }
 
     CTLVMessage request;
     for (const RawTag& tag : options.request)
         request.addTag(new CTLVTag(tag.number, tag.value.data(), static_cast<unsigned int>(tag.value.size())));
     Console::out("register -> terminal: request\n" + TagTable::table(options.request, ByteOrder::MsbFirst, false));
-    if (const unsigned int sent = proto.sendMessage(request)) {
-        proto.close();
-        return fail("send", sent);
-    }
-    Console::out("terminal acknowledged the request\n");
 
-    // One message object for the whole dialogue, so that receipt pieces collect.
+    CECRDialogue dialogue(proto);
+    dialogue.setIdleTimeout(options.idleMs);
+    dialogue.setOverallTimeout(options.overallMs);
+    dialogue.onStatus([](CTLVMessage& status) {
+        Console::out("terminal -> register: status message (312)\n" +
+                     TagTable::table(tagsOf(status), ByteOrder::LsbFirst, false));
+    });
     CTLVMessage answer;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options.waitMs);
-    for (;;) {
-        const unsigned int got = proto.recvMessage(answer);
-        if (got == ECRPResult::Timeout && std::chrono::steady_clock::now() < deadline) continue;
-        if (got != ECRPResult::Ok && got != ECRPResult::StatusMessage) {
-            proto.close();
-            return fail("receive", got);
-        }
-        const std::vector<RawTag> tags = tagsOf(answer);
-        if (got == ECRPResult::StatusMessage) {
-            Console::out("terminal -> register: status message (312)\n" +
-                         TagTable::table(tags, ByteOrder::LsbFirst, false));
-            continue;
-        }
-        for (const RawTag& tag : tags)
-            if (CTLVMessage::isFileTag(static_cast<int>(tag.number)) && answer.isFileBufferEnd())
-                receiptText.assign(tag.value.begin(), tag.value.end());
-        if (onlyFileTags(tags)) {
-            Console::out(tags.empty() ? std::string("terminal -> register: receipt piece\n")
-                                      : "terminal -> register: last receipt piece, receipt complete (" +
-                                            std::to_string(receiptText.size()) + " bytes)\n");
-            continue;
-        }
-        Console::out("terminal -> register: answer\n" + TagTable::table(tags, ByteOrder::LsbFirst, false));
-        break;
+    unsigned int result = 0;
+    {
+        CancelOnSignal signals(dialogue);
+        result = dialogue.run(request, answer);
     }
+    for (unsigned int code : dialogue.recovered())
+        Console::out("terminal -> register: went on after " + std::to_string(code) + " " + ecrlinkResultText(code) +
+                     "\n");
     proto.close();
+    receiptText.assign(dialogue.receipt().begin(), dialogue.receipt().end());
+    if (result != ECRPResult::Ok) {
+        Console::err("ecrlink: send: " + describe(result, *channel) + "\n");
+        return 1;
+    }
+    if (!receiptText.empty())
+        Console::out("terminal -> register: receipt complete (" + std::to_string(receiptText.size()) + " bytes)\n");
+    Console::out("terminal -> register: answer\n" + TagTable::table(tagsOf(answer), ByteOrder::LsbFirst, false));
 
     if (!options.receiptFile.empty()) {
         if (receiptText.empty()) {

@@ -16,6 +16,8 @@
 #include <csignal>
 #include <memory>
 
+#include <pthread.h>
+
 using namespace ecrtool;
 
 namespace {
@@ -74,8 +76,11 @@ int main(int argc, char** argv) {
         ->take_all()
         ->allow_extra_args(false);
     sendApp->add_option("--receipt", send.receiptFile, "save the receipt to FILE");
-    sendApp->add_option("--wait", send.waitMs, "milliseconds to keep waiting while the terminal is quiet")
-        ->check(CLI::Range(0, 3600000))
+    sendApp->add_option("--wait", send.idleMs, "idle time-out: milliseconds to keep waiting while the terminal sends nothing")
+        ->check(CLI::Range(1, 3600000))
+        ->capture_default_str();
+    sendApp->add_option("--timeout", send.overallMs, "overall time-out: milliseconds for the whole dialogue")
+        ->check(CLI::Range(1, 86400000))
         ->capture_default_str();
     addVerbose(sendApp);
 
@@ -101,6 +106,15 @@ int main(int argc, char** argv) {
         return BadArguments;
     }
 
+    // Ctrl-C cancels a dialogue, so every thread leaves the signal to the
+    // one that waits for it.
+    if (sendApp->parsed()) {
+        sigset_t cancelling;
+        sigemptyset(&cancelling);
+        sigaddset(&cancelling, SIGINT);
+        sigaddset(&cancelling, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &cancelling, nullptr);
+    }
     std::unique_ptr<LogPump> pump;
     if (verbose) pump = std::make_unique<LogPump>();
     if (simApp->parsed()) return SimCommand::run(sim);
