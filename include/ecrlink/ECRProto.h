@@ -73,7 +73,8 @@ public:
     /// channel already held keeps it.
     unsigned int setCommunication(Communication::ICommunication* channel);
     /// Opens the channel and passes `flag` on; 101 without a channel, else the
-    /// channel's failure code.
+    /// channel's failure code. Blocks as long as the channel's open() (a TCP
+    /// channel of libecrcomm: up to its connect time-out).
     unsigned int open(bool flag);
     /// Closes the channel (it stays held); 314 without a channel.
     unsigned int close();
@@ -92,25 +93,34 @@ public:
     Communication::ICommunication* communication() const;
 
     /// Sends `data` as one data frame with the given check byte and waits up to
-    /// 6000 ms for the reply; repeats on NAK up to `attempts` times.
+    /// 6000 ms for the reply; repeats on NAK up to `attempts` times. Blocks for
+    /// at most `attempts` × (the channel's write bound + 6000 ms).
     unsigned int ecrSend(const unsigned char* data, unsigned int length, unsigned char check, int attempts);
     /// Reads exactly `count` bytes into `buffer`; on a channel failure sends the
-    /// abort and returns the channel's code.
+    /// abort and returns the channel's code. Each read waits up to the read
+    /// time-out in force; the loop ends when a read fails.
     unsigned int readNBytes(unsigned char* buffer, unsigned int count);
     /// Receives one frame, answers ACK or NAK and hands its data out in a buffer
     /// allocated with new[] that the caller releases with delete[]. 0 for a data
-    /// frame, 312 for a status frame.
+    /// frame, 312 for a status frame. Waits 250 ms for a frame to start, then
+    /// up to 1500 ms for each read inside it, for each of `attempts` frames.
     unsigned int ecrRecv(unsigned char*& data, unsigned int& length, int attempts);
 
-    /// Writes one byte; 314 without a channel, else the channel's code.
+    /// Writes one byte; 314 without a channel, else the channel's code. Blocks
+    /// only as long as one channel write.
     unsigned int sendByte(unsigned char byte);
-    /// Writes the abort byte EOT; 314 without a channel, else the channel's code.
+    /// Writes the abort byte EOT; 314 without a channel, else the channel's
+    /// code. Blocks only as long as one channel write.
     unsigned int sendAbort();
 
     /// Sends a whole message as one frame (3 attempts); 0 when acknowledged.
+    /// Blocks as ecrSend() with 3 attempts: about 18 s at worst on a line
+    /// that takes every byte but never answers.
     unsigned int sendMessage(CTLVMessage& message);
     /// Receives one message into `message` (3 attempts); 0 for a message, 312
-    /// for a status message, 105 when the connection is lost.
+    /// for a status message, 105 when the connection is lost. Returns 302 after
+    /// 250 ms on a quiet line; a frame in progress adds up to 1500 ms per read.
+    /// To wait for a terminal's answer, use CECRDialogue.
     unsigned int recvMessage(CTLVMessage& message);
 
 private:

@@ -23,6 +23,8 @@ constexpr unsigned int FormatBroken = 207;     ///< defined for applications; ne
 
 /// A message: tags kept in ascending order of tag number, at most one per number,
 /// owned by the message; plus the file buffer that collects receipt pieces.
+/// No operation blocks or locks: one thread uses a message at a time; different
+/// messages may be used on different threads.
 class ECRLINK_API CTLVMessage {
 public:
     /// Capacity of the file buffer in bytes.

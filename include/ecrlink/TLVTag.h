@@ -4,6 +4,7 @@
 
 /// One tagged value of a message: a 32-bit tag number and a value held as raw
 /// bytes. Results are the TLV result codes of TLVMessage.h (0 for success).
+/// No operation blocks or locks: one thread uses a tag at a time.
 class ECRLINK_API CTLVTag {
 public:
     /// Empty tag with the given number.
