@@ -1,0 +1,127 @@
+#include "CaptureFormat.h"
+
+#include "ecrlink/ECRProto.h"
+
+#include <cstring>
+
+namespace Communication {
+namespace capture {
+
+namespace {
+
+void put(std::vector<unsigned char>& out, std::uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<unsigned char>(value >> (8 * i)));
+}
+
+std::uint64_t get(const unsigned char* at, int bytes) {
+    std::uint64_t value = 0;
+    for (int i = bytes - 1; i >= 0; --i) value = value << 8 | at[i];
+    return value;
+}
+
+std::uint32_t be32(const unsigned char* at) {
+    return std::uint32_t(at[0]) << 24 | std::uint32_t(at[1]) << 16 | std::uint32_t(at[2]) << 8 | at[3];
+}
+
+constexpr unsigned char STX = CECRProto::STX, DC2 = CECRProto::DC2;
+
+} // namespace
+
+std::vector<unsigned char> encode(Type type, std::uint32_t arg, std::int32_t value, std::uint64_t timeNs,
+                                  const unsigned char* payload, std::uint32_t length) {
+    std::vector<unsigned char> out;
+    out.reserve(HeaderSize + length);
+    put(out, type, 4);
+    put(out, arg, 4);
+    put(out, length, 4);
+    put(out, static_cast<std::uint32_t>(value), 4);
+    put(out, timeNs, 8);
+    if (length) out.insert(out.end(), payload, payload + length);
+    return out;
+}
+
+bool decode(const unsigned char*& at, const unsigned char* end, Record& out) {
+    if (end - at < static_cast<std::ptrdiff_t>(HeaderSize)) return false;
+    const std::uint64_t length = get(at + 8, 4);
+    if (static_cast<std::uint64_t>(end - at) - HeaderSize < length) return false;
+    out.type = static_cast<Type>(at[0]);
+    out.arg = static_cast<std::uint32_t>(get(at + 4, 4));
+    out.value = static_cast<std::int32_t>(static_cast<std::uint32_t>(get(at + 12, 4)));
+    out.timeNs = get(at + 16, 8);
+    out.payload.assign(at + HeaderSize, at + HeaderSize + length);
+    at += HeaderSize + length;
+    return true;
+}
+
+FrameTracker::FrameTracker(bool headersMsbFirst, const std::set<std::uint32_t>* maskedTags)
+    : msbFirst(headersMsbFirst), masked(maskedTags) {}
+
+void FrameTracker::reset() {
+    state = Idle;
+    justEnded = false;
+}
+
+void FrameTracker::dataByte(unsigned char& byte) {
+    realXor ^= byte;
+    if (valueLeft > 0) {
+        --valueLeft;
+        if (maskingValue) byte = MaskByte;
+    } else {
+        header[headerFill++] = byte;
+        if (headerFill == sizeof header) {
+            headerFill = 0;
+            const std::uint32_t number = msbFirst ? be32(header) : static_cast<std::uint32_t>(get(header, 4));
+            valueLeft = msbFirst ? be32(header + 4) : static_cast<std::uint32_t>(get(header + 4, 4));
+            maskingValue = masked && masked->count(number) > 0;
+        }
+    }
+    maskedXor ^= byte;
+    data.push_back(byte);
+}
+
+void FrameTracker::feed(unsigned char* bytes, std::size_t n, const FrameDone& frame, const ControlByte& control) {
+    for (std::size_t i = 0; i < n; ++i) {
+        unsigned char& byte = bytes[i];
+        justEnded = false;
+        switch (state) {
+        case Idle:
+            if (byte == STX || byte == DC2) {
+                start = byte;
+                state = LengthHigh;
+            } else if (control) {
+                control(byte);
+            }
+            break;
+        case LengthHigh:
+            length = std::uint32_t(byte) << 8;
+            state = LengthLow;
+            break;
+        case LengthLow:
+            length |= byte;
+            data.clear();
+            realXor = maskedXor = 0;
+            headerFill = 0;
+            valueLeft = 0;
+            maskingValue = false;
+            state = length == 0 ? Check : Data;
+            break;
+        case Data:
+            dataByte(byte);
+            if (data.size() == length) state = Check;
+            break;
+        case Check: {
+            // Keep a good frame good and a bad one bad without the check byte
+            // telling anything of the masked values.
+            const bool ok = byte == realXor;
+            byte = static_cast<unsigned char>(byte ^ realXor ^ maskedXor);
+            state = Idle;
+            justEnded = true;
+            if (frame) frame(Frame{start, data, ok});
+            break;
+        }
+        }
+    }
+}
+
+} // namespace capture
+} // namespace Communication

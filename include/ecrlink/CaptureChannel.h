@@ -1,0 +1,110 @@
+#pragma once
+
+#include "ecrlink/Channel.h"
+#include "ecrlink/Export.h"
+
+#include <cstdint>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace Communication {
+
+/// A channel that records another: every byte in each direction with a
+/// monotonic time stamp, every read time-out set, every result code, open,
+/// close and flush, appended to a capture file as it happens (format in
+/// docs/capture-format.md; a file cut short reads up to its last complete
+/// record). The values of masked tags never reach the file nor the trace:
+/// their bytes are written as '*' (the frame's check byte is adjusted so that
+/// a good frame still reads as good and a bad one as bad).
+///
+/// In journal mode the file is synced to disk (fdatasync) before the ACK for
+/// a received frame is passed on, so an answer the register acknowledged is on
+/// disk even if the process dies right after.
+///
+/// With `trace` set, each read and write is also logged through the Logger as
+/// a hex line at level 2 ("wire <- 02 00 03 …", "wire -> 06").
+///
+/// Threads and blocking: as the wrapped channel; each call adds one write to
+/// the capture file (and an fdatasync before an ACK in journal mode).
+class ECRLINK_API CaptureChannel : public Channel {
+public:
+    struct Options {
+        std::string path;                  ///< capture file; empty: trace only
+        std::set<std::uint32_t> maskedTags; ///< tag numbers whose values are masked
+        bool journal = false;              ///< fdatasync before each ACK
+        bool trace = false;                ///< hex lines at Logger level 2
+    };
+
+    /// Takes ownership of `inner` (destroyed with destroyCommIns).
+    CaptureChannel(ICommunication* inner, Options options);
+    ~CaptureChannel() override;
+
+    /// Opens the capture file on the first call (CommOpenFailed with
+    /// lastError() naming the file when it cannot be written), then the line.
+    int open() override;
+    int close() override;
+    int read(unsigned char* buffer, unsigned int wanted, unsigned int& count) override;
+    int write(const unsigned char* data, unsigned int length, unsigned int& count) override;
+    int isOpened() override;
+    int setReadTimeouts(unsigned int first, unsigned int milliseconds) override;
+    int flush() override;
+    int setOpenFlag(bool flag) override;
+
+    /// The wrapped channel's reason, or the capture file's own.
+    std::string lastError() const override;
+    /// Passed on to the wrapped channel when it can be interrupted.
+    void interrupt() override;
+    void resume() override;
+
+private:
+    struct State;
+    std::unique_ptr<State> state;
+};
+
+/// One event of a capture, frames already put together from the bytes.
+struct CaptureEvent {
+    enum Kind {
+        Open,     ///< `code`: the result
+        Close,    ///< `code`: the result
+        Timeout,  ///< a read time-out was set: `value` milliseconds
+        Failure,  ///< a read, write or flush failed: `code`, `operation`
+        Frame,    ///< a whole frame: `start`, `data`, `checkOk`
+        Control,  ///< a single byte outside a frame: `start`
+        Synced,   ///< the file was synced before an ACK: `code` of fdatasync
+    };
+    Kind kind = Open;
+    bool fromTerminal = false;  ///< direction of a Frame or Control byte
+    std::uint64_t timeNs = 0;   ///< since the capture began
+    int code = 0;
+    std::uint32_t value = 0;
+    std::string operation;      ///< "read", "write" or "flush" for a Failure
+    unsigned char start = 0;    ///< start byte of a Frame, or the Control byte
+    std::vector<unsigned char> data; ///< the data of a Frame (masked values as '*')
+    bool checkOk = false;
+};
+
+/// A message found in a capture, with the answer it got.
+struct CapturedMessage {
+    bool fromTerminal = false;
+    std::uint64_t timeNs = 0;
+    unsigned char start = 0;         ///< 0x02 data frame, 0x12 status frame
+    std::vector<unsigned char> dump; ///< the frame's data: the message's dump
+    bool checkOk = false;
+    int reply = -1;                  ///< the byte that answered it (ACK, NAK, EOT), -1 none
+};
+
+/// Reads a capture file into events. 0 on success, also for a file cut short
+/// (`truncated` then tells so); CommOpenFailed when the file cannot be read,
+/// CommBadArgument when it is not a capture file, each with `error`. Any
+/// thread; reads the whole file.
+ECRLINK_API int readCapture(const std::string& path, std::vector<CaptureEvent>& events, bool& truncated,
+                            std::string& error);
+
+/// The messages of a capture, oldest first, so that a register can recover
+/// the last answer it acknowledged after a restart. Results as readCapture().
+ECRLINK_API int readCaptureMessages(const std::string& path, std::vector<CapturedMessage>& messages,
+                                    std::string& error);
+
+} // namespace Communication
