@@ -7,7 +7,7 @@ seconds="${1:-60}"
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
 
-targets=(parse_dump recv_message)
+targets=(parse_dump recv_message send_message)
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz --target "${targets[@]/%/_fuzz}"
 
@@ -16,7 +16,7 @@ for name in "${targets[@]}"; do
     work="$build/corpus/$name"
     artifacts="$build/artifacts/$name/"
     mkdir -p "$work" "$artifacts"
-    cp -n fuzz/corpus/"$name"/* "$work"/
+    [ -d fuzz/corpus/"$name" ] && cp -n fuzz/corpus/"$name"/* "$work"/
 
     log="$build/${name}_fuzz.log"
     status=0
