@@ -1,5 +1,6 @@
 #include "ecrlink/ECRProto.h"
 #include "ecrlink/TLVMessage.h"
+#include "ecrlink/Version.h"
 
 #include "../comm/CommText.h"
 
@@ -21,3 +22,5 @@ const char* ecrlinkResultText(unsigned int code) {
     const char* channelText = Communication::commTextOrNull(static_cast<int>(code));
     return channelText ? channelText : "unknown result code";
 }
+
+const char* ecrlinkVersion() { return ECRLINK_VERSION_STRING; }
