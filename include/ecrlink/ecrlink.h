@@ -1,0 +1,283 @@
+/* ecrlink C API: flat functions over libecrlink and libecrcomm for registers
+ * written in C or in a language with a foreign-function interface.
+ *
+ *   ecrlink_proto* proto = NULL;
+ *   ecrlink_message *request = NULL, *answer = NULL;
+ *   ecrlink_proto_new(&proto);
+ *   ecrlink_proto_use_address(proto, "serial:/dev/ttyUSB0?baud=115200");
+ *   unsigned int rc = ecrlink_proto_open(proto, 1);
+ *   ecrlink_message_new(&request);
+ *   ecrlink_message_new(&answer);
+ *   ecrlink_message_set_number(request, 1, 1);      // purchase
+ *   ecrlink_message_set_number(request, 4, 1250);   // amount in cents
+ *   rc = ecrlink_dialogue_run(proto, request, answer);
+ *   ...
+ *   ecrlink_message_release(answer);
+ *   ecrlink_message_release(request);
+ *   ecrlink_proto_release(proto);
+ *
+ * Conventions:
+ * - Every function that can fail returns an unsigned result code: 0 for
+ *   success, otherwise the library's own code (ecrlink_result_text() tells it).
+ *   The codes are those of the C++ classes, unchanged.
+ * - A null handle or pointer where one is needed gives 202 (invalid argument);
+ *   nothing is changed then.
+ * - Functions that copy bytes out take (buffer, size, length): `length`
+ *   (optional) receives the number of bytes available; when they do not fit,
+ *   the result is 204 and the buffer is untouched, so a first call with size 0
+ *   asks for the size. Texts are copied with a terminating zero, which `size`
+ *   must leave room for and `length` does not count.
+ * - Every handle is released with its own release function and nothing else.
+ *   Tags and messages are used by one thread at a time; see each function for
+ *   what blocks and for how long.
+ * - No C++ exception leaves the library: memory exhaustion gives 330, any
+ *   other unexpected failure 331.
+ */
+#ifndef ECRLINK_ECRLINK_H
+#define ECRLINK_ECRLINK_H
+
+#include "ecrlink/Export.h"
+#include "ecrlink/Version.h"
+
+#include <stddef.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define ECRLINK_OK 0u
+#define ECRLINK_NO_TAG 201u           /* no tag with that number */
+#define ECRLINK_INVALID_ARGUMENT 202u /* null handle or pointer */
+#define ECRLINK_NOT_A_NUMBER 203u     /* value is not 4 bytes long */
+#define ECRLINK_TOO_SMALL_BUFFER 204u /* the bytes do not fit the buffer */
+#define ECRLINK_NO_VALUE 205u         /* tag without value */
+#define ECRLINK_STATUS_MESSAGE 312u   /* a status message was received */
+#define ECRLINK_IDLE_TIMEOUT 320u     /* dialogue: no frame within the idle time-out */
+#define ECRLINK_OVERALL_TIMEOUT 321u  /* dialogue: no final answer in time */
+#define ECRLINK_CANCELLED 322u        /* dialogue: cancelled */
+#define ECRLINK_OUT_OF_MEMORY 330u    /* memory exhausted */
+#define ECRLINK_FAILURE 331u          /* unexpected failure inside the library */
+
+/* Largest data length of a frame the register accepts. */
+#define ECRLINK_MAX_FRAME_LENGTH 4096u
+
+typedef struct ecrlink_proto ecrlink_proto;     /* protocol object with its channel and dialogue */
+typedef struct ecrlink_message ecrlink_message; /* a message: tags by number, plus the file buffer */
+typedef struct ecrlink_tag ecrlink_tag;         /* one tagged value */
+
+/* ---- General ---- */
+
+/* Text of any result code; never null ("unknown result code" for others).
+ * Any thread; never blocks. */
+ECRLINK_API const char* ecrlink_result_text(unsigned int code);
+
+/* Version of the library the program runs with, such as "1.1.0". */
+ECRLINK_API const char* ecrlink_version(void);
+
+/* ---- Log lines ----
+ * The library queues time-stamped log lines in one process-wide queue once
+ * logging is switched on; a host takes them with ecrlink_log_drain(). */
+
+typedef void (*ecrlink_log_fn)(void* user, const char* line, size_t length);
+
+/* Logs messages up to `level` (the library logs at level 1); 0 switches
+ * logging off, lines already queued stay. Any thread. */
+ECRLINK_API void ecrlink_log_enable(int level);
+
+/* Waits up to `timeout_ms` for a queued line; 1 when there is one, else 0.
+ * Any thread. */
+ECRLINK_API int ecrlink_log_wait(unsigned int timeout_ms);
+
+/* Takes every queued line, oldest first, and calls `fn` with each (a
+ * zero-terminated line without a line break) on the calling thread; with a
+ * null `fn` the lines are dropped. Returns the number of lines. Never blocks
+ * beyond the queue's lock; `fn` may log or drain again. */
+ECRLINK_API size_t ecrlink_log_drain(ecrlink_log_fn fn, void* user);
+
+/* ---- Tags ---- */
+
+/* A new empty tag with `number`; release it with ecrlink_tag_release() unless
+ * a message took it (ecrlink_message_add_tag). */
+ECRLINK_API unsigned int ecrlink_tag_new(unsigned int number, ecrlink_tag** out);
+/* Destroys a tag that no message holds; null is ignored. */
+ECRLINK_API void ecrlink_tag_release(ecrlink_tag* tag);
+
+ECRLINK_API unsigned int ecrlink_tag_number(const ecrlink_tag* tag, unsigned int* number);
+/* Value length in bytes; 0 for a tag without value. */
+ECRLINK_API unsigned int ecrlink_tag_length(const ecrlink_tag* tag, unsigned int* length);
+/* Replaces the value by `length` bytes (data may be null when length is 0). */
+ECRLINK_API unsigned int ecrlink_tag_set_bytes(ecrlink_tag* tag, const unsigned char* data, unsigned int length);
+/* Replaces the value by a zero-terminated text, stored without its terminator. */
+ECRLINK_API unsigned int ecrlink_tag_set_text(ecrlink_tag* tag, const char* text);
+/* Replaces the value by a number: 4 bytes, most significant first. */
+ECRLINK_API unsigned int ecrlink_tag_set_number(ecrlink_tag* tag, unsigned int number);
+/* Releases the value; the number stays. */
+ECRLINK_API unsigned int ecrlink_tag_clear(ecrlink_tag* tag);
+/* Copies number and value of `source`; 202 when `source` never had a value. */
+ECRLINK_API unsigned int ecrlink_tag_copy(ecrlink_tag* tag, const ecrlink_tag* source);
+/* Copies the value out (see the conventions); 205 for a tag without value. */
+ECRLINK_API unsigned int ecrlink_tag_bytes(const ecrlink_tag* tag, unsigned char* buffer, size_t size, size_t* length);
+/* Reads a 4-byte value least significant byte first, as the terminal's
+ * numbers are read; 205 without value, 203 when not 4 bytes. */
+ECRLINK_API unsigned int ecrlink_tag_number_value(const ecrlink_tag* tag, unsigned int* value);
+/* Reads a 4-byte value most significant byte first (a number this library stored). */
+ECRLINK_API unsigned int ecrlink_tag_number_value_r(const ecrlink_tag* tag, unsigned int* value);
+
+/* ---- Messages ----
+ * A message owns its tags. A tag handle obtained from a message is valid
+ * until that tag number is replaced, the message is cleared, parsed into,
+ * received into or released. */
+
+/* A new empty message (it carries a 200 KiB file buffer for receipts). */
+ECRLINK_API unsigned int ecrlink_message_new(ecrlink_message** out);
+/* Destroys the message and its tags; null is ignored. */
+ECRLINK_API void ecrlink_message_release(ecrlink_message* message);
+
+/* Hands `tag` to the message, which owns it from then on; a tag of the same
+ * number is destroyed. */
+ECRLINK_API unsigned int ecrlink_message_add_tag(ecrlink_message* message, ecrlink_tag* tag);
+/* Shortcuts: a new tag with these bytes, text or number, added to the message. */
+ECRLINK_API unsigned int ecrlink_message_set_bytes(ecrlink_message* message, unsigned int number,
+                                                   const unsigned char* data, unsigned int length);
+ECRLINK_API unsigned int ecrlink_message_set_text(ecrlink_message* message, unsigned int number, const char* text);
+ECRLINK_API unsigned int ecrlink_message_set_number(ecrlink_message* message, unsigned int number, unsigned int value);
+
+/* The tag with `number`, still owned by the message; 201 when absent. */
+ECRLINK_API unsigned int ecrlink_message_get_tag(ecrlink_message* message, unsigned int number, ecrlink_tag** out);
+/* Copies the value of tag `number` out; 201 when absent, 205 without value. */
+ECRLINK_API unsigned int ecrlink_message_get_bytes(ecrlink_message* message, unsigned int number,
+                                                   unsigned char* buffer, size_t size, size_t* length);
+/* Reads tag `number` as a number the way incoming numbers are read (least
+ * significant byte first); 201 when absent, 203 not 4 bytes, 205 no value. */
+ECRLINK_API unsigned int ecrlink_message_get_number(ecrlink_message* message, unsigned int number, unsigned int* value);
+/* Number of tags. */
+ECRLINK_API unsigned int ecrlink_message_count(ecrlink_message* message, unsigned int* count);
+/* The tag at `index` in ascending order of tag number; 201 past the end. */
+ECRLINK_API unsigned int ecrlink_message_tag_at(ecrlink_message* message, unsigned int index, ecrlink_tag** out);
+/* Destroys every tag; the file buffer stays. */
+ECRLINK_API unsigned int ecrlink_message_clear(ecrlink_message* message);
+/* Replaces the tags by copies of those of `source`. */
+ECRLINK_API unsigned int ecrlink_message_copy(ecrlink_message* message, ecrlink_message* source);
+/* The outgoing dump (headers most significant byte first), copied out; 205
+ * when a tag has no value. */
+ECRLINK_API unsigned int ecrlink_message_dump(ecrlink_message* message, unsigned char* buffer, size_t size, size_t* length);
+/* Replaces the tags by those of an incoming dump (headers least significant
+ * byte first); receipt pieces collect in the file buffer. 206 malformed. */
+ECRLINK_API unsigned int ecrlink_message_parse(ecrlink_message* message, const unsigned char* data, unsigned int length);
+/* 1 once the last piece of a receipt has been received, else 0 (also for null). */
+ECRLINK_API int ecrlink_message_receipt_complete(const ecrlink_message* message);
+/* 1 when receipt bytes have been collected, else 0. */
+ECRLINK_API int ecrlink_message_receipt_present(const ecrlink_message* message);
+
+/* ---- Channels of the application's own ----
+ * The eight operations of a byte channel as C functions, each given `user`.
+ * Codes: 0 success, 105 not connected, 116 partial write (`*count` bytes went
+ * out), others are the channel's own. read() waits at most the read time-out
+ * last set and never stores more than `wanted` bytes. */
+typedef struct ecrlink_channel {
+    void* user;
+    int (*open)(void* user);
+    int (*close)(void* user);
+    int (*read)(void* user, unsigned char* buffer, unsigned int wanted, unsigned int* count);
+    int (*write)(void* user, const unsigned char* data, unsigned int length, unsigned int* count);
+    int (*is_opened)(void* user);
+    int (*set_read_timeouts)(void* user, unsigned int first, unsigned int milliseconds);
+    int (*flush)(void* user);
+    int (*set_open_flag)(void* user, int flag);
+    /* Optional (may be null). interrupt: from any thread, makes the wait in
+     * progress and every later one return at once until resume, which comes
+     * from the thread that uses the channel. release: called once when the
+     * protocol object lets go of the channel. */
+    void (*interrupt)(void* user);
+    void (*resume)(void* user);
+    void (*release)(void* user);
+} ecrlink_channel;
+
+/* ---- Protocol object ----
+ * One protocol object talks to one terminal. Its operations run on the
+ * calling thread, one at a time: only ecrlink_dialogue_cancel() may come
+ * from another thread. */
+
+/* A new protocol object without a channel. */
+ECRLINK_API unsigned int ecrlink_proto_new(ecrlink_proto** out);
+/* Closes nothing and waits for nothing: destroys the channel held (calling
+ * its release) and the object; null is ignored. No call on it may be running. */
+ECRLINK_API void ecrlink_proto_release(ecrlink_proto* proto);
+
+/* Creates a channel of libecrcomm from an address, "serial:DEVICE[?baud=N]"
+ * or "tcp:HOST:PORT[?timeout=MS]", and hands it to the object (not opened
+ * yet). 102 for an address that cannot be understood (108 for a speed the
+ * system cannot set), with the reason in ecrlink_proto_last_error(). Never blocks. */
+ECRLINK_API unsigned int ecrlink_proto_use_address(ecrlink_proto* proto, const char* address);
+/* Hands the object a channel of the application's own; the struct is copied.
+ * 202 when an operation is missing (the channel is not taken then). */
+ECRLINK_API unsigned int ecrlink_proto_use_channel(ecrlink_proto* proto, const ecrlink_channel* channel);
+/* Opens the channel; 101 without one, else the channel's code. Blocks as long
+ * as the channel's open (TCP: up to its connect time-out, 5 s by default). */
+ECRLINK_API unsigned int ecrlink_proto_open(ecrlink_proto* proto, int flag);
+/* Closes the channel (it stays held); 314 without one. */
+ECRLINK_API unsigned int ecrlink_proto_close(ecrlink_proto* proto);
+/* 0 when the channel is open, its code otherwise (105 not connected); 314 without one. */
+ECRLINK_API unsigned int ecrlink_proto_is_opened(ecrlink_proto* proto);
+/* Stores `a` as the second and `b` as the first time-out; nothing reads them. */
+ECRLINK_API unsigned int ecrlink_proto_set_timeouts(ecrlink_proto* proto, unsigned int a, unsigned int b);
+ECRLINK_API unsigned int ecrlink_proto_timeouts(ecrlink_proto* proto, unsigned int* first, unsigned int* second);
+/* The system's reason of the last failure (an address that cannot be
+ * understood, a device that cannot be opened ...), copied out as text; empty
+ * when there is none. */
+ECRLINK_API unsigned int ecrlink_proto_last_error(ecrlink_proto* proto, char* buffer, size_t size, size_t* length);
+
+/* Sends a message as one frame (3 attempts); 0 once acknowledged. Blocks up
+ * to 6 s per attempt for the terminal's reply byte. */
+ECRLINK_API unsigned int ecrlink_proto_send_message(ecrlink_proto* proto, ecrlink_message* message);
+/* Receives one message into `message`; 0 for a message, 312 for a status
+ * message, 302 when no frame started within 250 ms, 105 when the line is
+ * lost. A frame in progress adds up to 1500 ms per read. */
+ECRLINK_API unsigned int ecrlink_proto_recv_message(ecrlink_proto* proto, ecrlink_message* message);
+/* Sends `length` bytes as one data frame with the check byte `check`,
+ * waiting 6 s for each reply, up to `attempts` times on NAK. */
+ECRLINK_API unsigned int ecrlink_proto_send_frame(ecrlink_proto* proto, const unsigned char* data, unsigned int length,
+                                                  unsigned char check, int attempts);
+/* Receives one frame (up to `attempts` on a wrong check byte) and copies its
+ * data out; 0 data frame, 312 status frame. A buffer of
+ * ECRLINK_MAX_FRAME_LENGTH bytes always suffices (else 204, frame lost).
+ * Waits as ecrlink_proto_recv_message(). */
+ECRLINK_API unsigned int ecrlink_proto_recv_frame(ecrlink_proto* proto, unsigned char* buffer, size_t size,
+                                                  size_t* length, int attempts);
+/* Reads exactly `count` bytes; each read waits up to the read time-out in force. */
+ECRLINK_API unsigned int ecrlink_proto_read_bytes(ecrlink_proto* proto, unsigned char* buffer, unsigned int count);
+/* Writes one byte, or the abort byte EOT; blocks as one channel write. */
+ECRLINK_API unsigned int ecrlink_proto_send_byte(ecrlink_proto* proto, unsigned char byte);
+ECRLINK_API unsigned int ecrlink_proto_send_abort(ecrlink_proto* proto);
+
+/* ---- Dialogue: one request run to the terminal's final answer ---- */
+
+/* Called with each status message, on the thread that runs the dialogue;
+ * `status` is valid during the call only. */
+typedef void (*ecrlink_status_fn)(void* user, ecrlink_message* status);
+
+/* Idle time-out (no frame from the terminal; 90000 ms by default) and
+ * overall time-out (300000 ms by default); 0 keeps the default. */
+ECRLINK_API unsigned int ecrlink_dialogue_set_timeouts(ecrlink_proto* proto, unsigned int idle_ms, unsigned int overall_ms);
+/* Status handler; a null `fn` removes it. */
+ECRLINK_API unsigned int ecrlink_dialogue_on_status(ecrlink_proto* proto, ecrlink_status_fn fn, void* user);
+/* Sends `request` and receives into `answer` until the final answer (the
+ * first data message with a tag other than the file tags 44 and 85),
+ * collecting the receipt and going on after a broken status frame (311), an
+ * unknown start byte (308) or a missing check byte (305). 0: the answer is
+ * final; 320, 321, 322 when the register gave up (the terminal then gets
+ * EOT); else the failing step's code. Blocks up to the overall time-out plus
+ * one channel wait (6 s). */
+ECRLINK_API unsigned int ecrlink_dialogue_run(ecrlink_proto* proto, ecrlink_message* request, ecrlink_message* answer);
+/* Ends the run in progress within milliseconds for channels of libecrcomm
+ * (those of the application's own through their interrupt); without one the
+ * next run ends at once with 322. Any thread; never blocks. */
+ECRLINK_API unsigned int ecrlink_dialogue_cancel(ecrlink_proto* proto);
+/* The receipt collected by the last run, copied out; length 0 when none came. */
+ECRLINK_API unsigned int ecrlink_dialogue_receipt(ecrlink_proto* proto, unsigned char* buffer, size_t size, size_t* length);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
