@@ -4,15 +4,18 @@
 #   ./build.sh test [PRESET]   every test (PRESET: dev, asan, tsan, clang, release; default dev)
 #   ./build.sh fuzz [SECONDS]  each fuzz target for SECONDS (clang, ASan+UBSan)
 #   ./build.sh example         installs the libraries into build/stage, builds examples/ against them, runs it
+#   ./build.sh examples        the C, Python and C# examples over the C API against the simulated terminal
 #   ./build.sh deps            only the packages
 set -euo pipefail
 cd "$(dirname "$0")"
 
-packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev)
+packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev python3)
+# What the examples in other languages need besides.
+example_packages=(mono-mcs mono-runtime python3-pip python3-setuptools python3-wheel)
 
 deps() {
     local missing=()
-    for p in "${packages[@]}"; do
+    for p in "${packages[@]}" "$@"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
@@ -70,8 +73,14 @@ example)
     [ "$status" -eq 0 ] || { echo "example failed: $status" >&2; exit 1; }
     echo "example: purchase completed against the simulated terminal"
     ;;
+examples)
+    deps "${example_packages[@]}"
+    build release
+    cmake --install build/release --prefix "$PWD/build/stage" >/dev/null
+    examples/run.sh build/stage
+    ;;
 *)
-    echo "usage: $0 demo | test [PRESET] | fuzz [SECONDS] | example | deps" >&2
+    echo "usage: $0 demo | test [PRESET] | fuzz [SECONDS] | example | examples | deps" >&2
     exit 2
     ;;
 esac

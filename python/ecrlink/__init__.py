@@ -1,0 +1,5 @@
+"""Talk to a card payment terminal from a cash register, over libecrlinkc."""
+
+from ._terminal import Answer, EcrError, Message, Terminal, enable_log, library_version, log_lines
+
+__all__ = ["Answer", "EcrError", "Message", "Terminal", "enable_log", "library_version", "log_lines"]
