@@ -86,7 +86,6 @@ TEST(CApi, NullHandlesAndPointersGiveInvalidArgument) {
 
 TEST(CApi, TextsAndVersion) {
     EXPECT_STREQ(ecrlink_result_text(312), "Status Message received");
-    EXPECT_STREQ(ecrlink_result_text(206), "Invalid Sequence.");
     EXPECT_STREQ(ecrlink_result_text(ECRLINK_CANCELLED), "dialogue cancelled");
     EXPECT_STREQ(ecrlink_result_text(ECRLINK_OUT_OF_MEMORY), "out of memory");
     EXPECT_STREQ(ecrlink_result_text(4242), "unknown result code");
@@ -94,23 +93,16 @@ TEST(CApi, TextsAndVersion) {
 }
 
 TEST(CApi, MessagesOwnTheirTagsAndCopyOutSafely) {
-    ecrlink_message *m = nullptr, *copy = nullptr;
-    ecrlink_tag *tag = nullptr, *found = nullptr, *loose = nullptr;
+    ecrlink_message* m = nullptr;
+    ecrlink_tag *tag = nullptr, *found = nullptr;
     ASSERT_EQ(ecrlink_message_new(&m), 0u);
-    ASSERT_EQ(ecrlink_message_new(&copy), 0u);
     ASSERT_EQ(ecrlink_message_set_number(m, 4, 1250), 0u);
     ASSERT_EQ(ecrlink_message_set_text(m, 2, "OLD"), 0u);
     ASSERT_EQ(ecrlink_tag_new(2, &tag), 0u);
     ASSERT_EQ(ecrlink_tag_set_text(tag, "PURCHASE"), 0u);
     ASSERT_EQ(ecrlink_message_add_tag(m, tag), 0u) << "replaces tag 2; the message owns it now";
     EXPECT_EQ(ecrlink_message_set_text(m, 9, nullptr), 202u) << "the half-made tag is not leaked";
-    ASSERT_EQ(ecrlink_tag_new(5, &loose), 0u);
-    EXPECT_EQ(ecrlink_tag_copy(loose, tag), 0u);
-    ecrlink_tag_release(loose);
-
-    unsigned int count = 0, value = 0;
-    EXPECT_EQ(ecrlink_message_count(m, &count), 0u);
-    EXPECT_EQ(count, 2u);
+    unsigned int value = 0;
     EXPECT_EQ(ecrlink_message_tag_at(m, 1, &found), 0u);
     EXPECT_EQ(ecrlink_tag_number_value_r(found, &value), 0u);
     EXPECT_EQ(value, 1250u) << "tag 4 comes second";
@@ -124,15 +116,10 @@ TEST(CApi, MessagesOwnTheirTagsAndCopyOutSafely) {
     EXPECT_EQ(small[0], 0xAA) << "untouched";
     EXPECT_EQ(ecrlink_message_dump(m, nullptr, 0, &length), 204u);
     EXPECT_EQ(length, 28u);
-
-    // an incoming dump: numbers least significant byte first
-    const Bytes dump = record(1, hex("0d 00 00 00"));
-    EXPECT_EQ(ecrlink_message_parse(copy, dump.data(), unsigned(dump.size())), 0u);
-    EXPECT_EQ(ecrlink_message_get_number(copy, 1, &value), 0u);
+    const Bytes incoming = record(1, hex("0d 00 00 00")); // numbers least significant byte first
+    EXPECT_EQ(ecrlink_message_parse(m, incoming.data(), unsigned(incoming.size())), 0u);
+    EXPECT_EQ(ecrlink_message_get_number(m, 1, &value), 0u);
     EXPECT_EQ(value, 13u);
-    EXPECT_EQ(ecrlink_message_copy(copy, m), 0u);
-    EXPECT_EQ(bytesOf(copy, 2), "PURCHASE");
-    ecrlink_message_release(copy);
     ecrlink_message_release(m);
 }
 
@@ -204,10 +191,9 @@ TEST(CApi, AddressThatCannotBeUnderstoodTellsWhy) {
     ecrlink_proto* proto = nullptr;
     ASSERT_EQ(ecrlink_proto_new(&proto), 0u);
     EXPECT_EQ(ecrlink_proto_use_address(proto, "carrier-pigeon:12"), 102u);
-    char why[200];
-    std::size_t length = 0;
-    EXPECT_EQ(ecrlink_proto_last_error(proto, why, sizeof why, &length), 0u);
-    EXPECT_GT(length, 0u);
+    char why[200] = "";
+    EXPECT_EQ(ecrlink_proto_last_error(proto, why, sizeof why, nullptr), 0u);
+    EXPECT_STRNE(why, "");
     EXPECT_EQ(ecrlink_proto_open(proto, 1), 101u);
     ecrlink_proto_release(proto);
 }
