@@ -75,6 +75,15 @@ class TerminalTest(unittest.TestCase):
                 self.assertEqual(error.code, 302)  # quiet for 250 ms
         self.assertEqual(received[-1][2], b"APPROVED")
 
+    def test_open_failure_tells_why_and_the_library_logs_it(self):
+        ecrlink.enable_log(1)
+        self.addCleanup(ecrlink.enable_log, 0)
+        with self.assertRaises(ecrlink.EcrError) as caught:
+            ecrlink.Terminal("serial:/dev/ecrlink-no-such-device")
+        self.assertEqual(caught.exception.code, 103)
+        self.assertIn("No such file", caught.exception.text)
+        self.assertTrue(any(line.endswith(" error: communication cannot open") for line in ecrlink.log_lines()))
+
 
 if __name__ == "__main__":
     unittest.main()
