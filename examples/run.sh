@@ -3,8 +3,8 @@
 # package offline, and plays each example's purchase against the simulated terminal.
 #   examples/run.sh PREFIX      (an install prefix holding lib/, include/ and bin/ecrlink)
 set -euo pipefail
-cd "$(dirname "$0")"
 prefix=$(cd "$1" && pwd)
+cd "$(dirname "$0")"
 libdir=$(dirname "$(find "$prefix" -name libecrlinkc.so.1 | head -1)")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
