@@ -141,20 +141,15 @@ TEST(CApi, DialogueOverAChannelOfTheApplicationsOwn) {
     ecrlink_message_new(&answer);
     ecrlink_message_set_number(request, 4, 1250);
 
-    struct Seen {
-        std::thread::id thread;
-        std::string text;
-    } seen;
+    std::pair<std::thread::id, std::string> seen; // the thread and tag 2 of the status message
     ecrlink_dialogue_on_status(proto, [](void* user, ecrlink_message* status) {
-        static_cast<Seen*>(user)->thread = std::this_thread::get_id();
-        static_cast<Seen*>(user)->text = bytesOf(status, 2);
+        *static_cast<decltype(seen)*>(user) = {std::this_thread::get_id(), bytesOf(status, 2)};
     }, &seen);
     ecrlink_log_drain(nullptr, nullptr);
     ecrlink_log_enable(1);
     EXPECT_EQ(ecrlink_dialogue_run(proto, request, answer), 0u);
     ecrlink_log_enable(0);
-    EXPECT_EQ(seen.thread, std::this_thread::get_id()) << "status arrives on the caller's thread";
-    EXPECT_EQ(seen.text, "WAIT");
+    EXPECT_EQ(seen, std::make_pair(std::this_thread::get_id(), std::string("WAIT"))) << "on the caller's thread";
     EXPECT_EQ(bytesOf(answer, 2), "APPROVED");
     char collected[64] = {};
     std::size_t length = 0;
@@ -169,7 +164,6 @@ TEST(CApi, DialogueOverAChannelOfTheApplicationsOwn) {
     EXPECT_THAT(lines, Contains(HasSubstr(" sending message ok!"))) << "the library's lines reach this consumer";
 
     // cancelled from another thread while the terminal is quiet
-    ecrlink_dialogue_set_timeouts(proto, 60000, 0);
     std::thread canceller([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         ecrlink_dialogue_cancel(proto);

@@ -200,8 +200,9 @@ typedef struct ecrlink_channel {
 
 /* A new protocol object without a channel. */
 ECRLINK_API unsigned int ecrlink_proto_new(ecrlink_proto** out);
-/* Closes nothing and waits for nothing: destroys the channel held (calling
- * its release) and the object; null is ignored. No call on it may be running. */
+/* Destroys the object and the channel it holds (a channel of libecrcomm
+ * closes its line; one of the application's own gets its release call);
+ * never waits. Null is ignored. No call on the object may be running. */
 ECRLINK_API void ecrlink_proto_release(ecrlink_proto* proto);
 
 /* Creates a channel of libecrcomm from an address, "serial:DEVICE[?baud=N]"
@@ -257,7 +258,8 @@ ECRLINK_API unsigned int ecrlink_proto_send_abort(ecrlink_proto* proto);
 typedef void (*ecrlink_status_fn)(void* user, ecrlink_message* status);
 
 /* Idle time-out (no frame from the terminal; 90000 ms by default) and
- * overall time-out (300000 ms by default); 0 keeps the default. */
+ * overall time-out (300000 ms by default) of the following runs; 0 stands
+ * for the default. */
 ECRLINK_API unsigned int ecrlink_dialogue_set_timeouts(ecrlink_proto* proto, unsigned int idle_ms, unsigned int overall_ms);
 /* Status handler; a null `fn` removes it. */
 ECRLINK_API unsigned int ecrlink_dialogue_on_status(ecrlink_proto* proto, ecrlink_status_fn fn, void* user);
