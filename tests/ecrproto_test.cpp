@@ -68,15 +68,13 @@ TEST(ECRProto, OpenCloseAndIsOpenedTalkToTheChannel) {
                           Case{"S9", false, 0, "open() -> 0; setOpenFlag(false) -> 9", ""},
                           Case{"O7", true, 7, "open() -> 7", "error: communication cannot open"}}) {
         LogCapture log;
-        auto* channel = new ScriptedChannel(std::string(c.script) + ",C42,I105");
-        CECRProto proto;
-        proto.setCommunication(channel);
-        EXPECT_EQ(proto.open(c.flag), c.result);
-        EXPECT_EQ(channel->transcript(), c.calls);
+        ScriptedLink link(std::string(c.script) + ",C42,I105");
+        EXPECT_EQ(link.proto.open(c.flag), c.result);
+        EXPECT_EQ(link.channel->transcript(), c.calls);
         EXPECT_EQ(log.text(), c.log);
-        EXPECT_EQ(proto.close(), 42u);
-        EXPECT_EQ(proto.isOpened(), 105u);
-        EXPECT_EQ(proto.isOpened(), 0u) << "close keeps the channel held";
+        EXPECT_EQ(link.proto.close(), 42u);
+        EXPECT_EQ(link.proto.isOpened(), 105u);
+        EXPECT_EQ(link.proto.isOpened(), 0u) << "close keeps the channel held";
     }
 }
 
@@ -91,11 +89,9 @@ TEST(ControlBytes, OneByteUntranslatedOrTheChannelsCode) {
                           Case{true, 0x04, "W55", 55, "isOpened() -> 0; write(04) -> 55"}}) {
         SCOPED_TRACE(c.calls);
         LogCapture log;
-        auto* channel = new ScriptedChannel(c.script);
-        CECRProto proto;
-        proto.setCommunication(channel);
-        EXPECT_EQ(c.abort ? proto.sendAbort() : proto.sendByte(c.byte), c.result);
-        EXPECT_EQ(channel->transcript(), c.calls);
+        ScriptedLink link(c.script);
+        EXPECT_EQ(c.abort ? link.proto.sendAbort() : link.proto.sendByte(c.byte), c.result);
+        EXPECT_EQ(link.channel->transcript(), c.calls);
         EXPECT_EQ(log.text(), c.abort ? "sending abort" : "");
     }
 }
@@ -124,15 +120,13 @@ TEST(SendMessage, OneFrameOrARefusalBeforeAnythingIsWritten) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         LogCapture log;
-        CECRProto proto;
-        auto* channel = new ScriptedChannel(c.script);
-        proto.setCommunication(channel);
+        ScriptedLink link(c.script);
         CTLVMessage message;
         Bytes in = c.in + Bytes{0};
         ASSERT_EQ(message.parseDump(in.data(), unsigned(c.in.size())), 0u);
-        EXPECT_EQ(proto.sendMessage(message), c.rc);
+        EXPECT_EQ(link.proto.sendMessage(message), c.rc);
         if (!c.calls.empty()) {
-            EXPECT_EQ(channel->transcript(), c.calls);
+            EXPECT_EQ(link.channel->transcript(), c.calls);
         }
         EXPECT_EQ(log.text(), c.log);
     }
@@ -162,14 +156,11 @@ TEST(RecvMessage, ParsesFramesAndTellsALostLine) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         LogCapture log;
-        CECRProto proto;
-        auto* channel = new ScriptedChannel;
-        proto.setCommunication(channel);
-        if (!c.arrival.empty()) channel->arrive(c.arrival);
-        channel->openState = c.openState;
+        ScriptedLink link;
+        link.channel->arrive(c.arrival).openState = c.openState;
         CTLVMessage message;
-        EXPECT_EQ(proto.recvMessage(message), c.rc);
-        EXPECT_EQ(channel->calls.back(), c.last);
+        EXPECT_EQ(link.proto.recvMessage(message), c.rc);
+        EXPECT_EQ(link.channel->calls.back(), c.last);
         EXPECT_EQ(log.text(), c.log);
     }
 }

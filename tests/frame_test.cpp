@@ -43,20 +43,16 @@ TEST(EcrSend, WritesFrameAndActsOnReply) {
     for (const SendCase& c : sendCases) {
         SCOPED_TRACE(c.name);
         LogCapture log;
-        CECRProto proto;
-        auto* ch = new ScriptedChannel(c.script);
-        proto.setCommunication(ch);
-        EXPECT_EQ(proto.ecrSend(data, c.length, 0x07, c.attempts), c.rc);
-        EXPECT_EQ(ch->transcript(), c.calls);
+        ScriptedLink link(c.script);
+        EXPECT_EQ(link.proto.ecrSend(data, c.length, 0x07, c.attempts), c.rc);
+        EXPECT_EQ(link.channel->transcript(), c.calls);
         EXPECT_EQ(log.text(), c.logs);
     }
-    CECRProto proto; // the length goes most significant byte first; the check byte is the caller's
-    auto* ch = new ScriptedChannel("06,06");
-    proto.setCommunication(ch);
+    ScriptedLink link("06,06"); // the length goes most significant byte first; the check byte is the caller's
     const Bytes large(300, 0xa5);
-    EXPECT_EQ(proto.ecrSend(nullptr, 0, 0x5a, 1), 0u);
-    EXPECT_EQ(proto.ecrSend(large.data(), 300, 0x00, 1), 0u);
-    EXPECT_EQ(ch->written, hex("02 00 00 5a 02 01 2c") + large + Bytes{0});
+    EXPECT_EQ(link.proto.ecrSend(nullptr, 0, 0x5a, 1), 0u);
+    EXPECT_EQ(link.proto.ecrSend(large.data(), 300, 0x00, 1), 0u);
+    EXPECT_EQ(link.channel->written, hex("02 00 00 5a 02 01 2c") + large + Bytes{0});
 }
 
 const std::string Stx = "read(1) -> 0 [02]; setReadTimeouts(0, 1500) -> 0; ";
@@ -107,13 +103,11 @@ TEST(EcrRecv, ReadsRepliesAndHandsOutTheData) {
     for (const RecvCase& c : recvCases) {
         SCOPED_TRACE(c.name);
         LogCapture log;
-        CECRProto proto;
-        auto* ch = new ScriptedChannel(c.script);
-        proto.setCommunication(ch);
+        ScriptedLink link(c.script);
         unsigned char* data = nullptr;
         unsigned int length = Untouched;
-        EXPECT_EQ(proto.ecrRecv(data, length, c.attempts), c.rc);
-        EXPECT_EQ(ch->transcript(), "setReadTimeouts(0, 250) -> 0" + (c.calls.empty() ? "" : "; " + c.calls));
+        EXPECT_EQ(link.proto.ecrRecv(data, length, c.attempts), c.rc);
+        EXPECT_EQ(link.channel->transcript(), "setReadTimeouts(0, 250) -> 0" + (c.calls.empty() ? "" : "; " + c.calls));
         EXPECT_EQ(log.text(), c.logs);
         EXPECT_EQ(length, *c.data == '-' ? c.length : hex(c.data).size());
         EXPECT_EQ(data ? toHex(data, length) : "-", c.data);

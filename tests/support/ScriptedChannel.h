@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ecrlink/Channel.h"
+#include "ecrlink/ECRProto.h"
 #include "support/Wire.h"
 
 #include <algorithm>
@@ -41,7 +42,7 @@ public:
         return *this;
     }
     ScriptedChannel& arrive(const Bytes& bytes) {
-        arrivals.push_back({bytes, 0, -1});
+        if (!bytes.empty()) arrivals.push_back({bytes, 0, -1});
         return *this;
     }
     std::string transcript() const { return join(calls); }
@@ -92,6 +93,13 @@ private:
     std::deque<Arrival> arrivals;
     std::deque<std::pair<int, int>> writes; // result, bytes taken (all when negative)
     std::map<char, std::deque<int>> results;
+};
+
+/// A protocol object holding a scripted channel.
+struct ScriptedLink {
+    explicit ScriptedLink(const std::string& script = "") : channel(new ScriptedChannel(script)) { proto.setCommunication(channel); }
+    ScriptedChannel* channel;
+    CECRProto proto;
 };
 
 } // namespace testing_support
