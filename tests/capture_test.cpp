@@ -15,10 +15,6 @@
 using namespace Communication;
 using namespace testing_support;
 
-namespace {
-
-const std::string Card = "4111111111111111";
-
 std::string slurp(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
@@ -43,16 +39,14 @@ struct Line : DescriptorChannel {
 };
 
 TEST(CaptureChannel, RecordsThePurchaseMasksCardDataAndSyncsBeforeEachAck) {
-    const std::string path = testing::TempDir() + "ecrlink-capture-" + std::to_string(::getpid());
+    const std::string path = testing::TempDir() + "ecrlink-capture-" + std::to_string(::getpid()), card = "4111111111111111";
     int fds[2];
     ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
     auto* line = new Line(fds[0], path);
     CECRProto proto;
     proto.setCommunication(new CaptureChannel(line, {path, {5}, true, false}));
     ASSERT_EQ(proto.open(true), 0u);
-
-    const Bytes answer = [] { Bytes a = record(2, {'O', 'K'}), card = record(5, Bytes(Card.begin(), Card.end()));
-                              a.insert(a.end(), card.begin(), card.end()); return a; }();
+    const Bytes answer = record(2, {'O', 'K'}) + record(5, Bytes(card.begin(), card.end()));
     auto terminal = std::async(std::launch::async, [&] {
         DescriptorChannel peer(fds[1]);
         peer.setReadTimeouts(0, 3000);
@@ -65,14 +59,15 @@ TEST(CaptureChannel, RecordsThePurchaseMasksCardDataAndSyncsBeforeEachAck) {
         }
     });
     CTLVMessage request, received;
-    request.addTag(new CTLVTag(5, reinterpret_cast<const unsigned char*>(Card.data()), unsigned(Card.size())));
+    request.addTag(new CTLVTag(5, reinterpret_cast<const unsigned char*>(card.data()), unsigned(card.size())));
     CECRDialogue dialogue(proto);
     EXPECT_EQ(dialogue.run(request, received), 0u);
     terminal.get();
     proto.close();
 
     EXPECT_THAT(line->acks, testing::ElementsAre(true, true)) << "synced before every ACK";
-    EXPECT_EQ(slurp(path).find(Card), std::string::npos) << "the card number reached the file";
+    const std::string whole = slurp(path);
+    EXPECT_EQ(whole.find(card), std::string::npos) << "the card number reached the file";
     std::vector<CapturedMessage> messages;
     std::string error;
     ASSERT_EQ(readCaptureMessages(path, messages, error), 0) << error;
@@ -81,13 +76,12 @@ TEST(CaptureChannel, RecordsThePurchaseMasksCardDataAndSyncsBeforeEachAck) {
     EXPECT_EQ(messages[0].reply, 0x06);
     EXPECT_EQ(messages[1].start, 0x12);
     Bytes masked = answer;
-    std::fill(masked.end() - long(Card.size()), masked.end(), '*');
+    std::fill(masked.end() - long(card.size()), masked.end(), '*');
     EXPECT_EQ(messages[2].dump, masked);
     EXPECT_TRUE(messages[2].checkOk && messages[2].fromTerminal);
     EXPECT_EQ(messages[2].reply, 0x06);
 
     // Cut short anywhere, the file still reads up to its last whole record.
-    const std::string whole = slurp(path);
     std::size_t previous = 0;
     for (std::size_t size = 8; size <= whole.size(); ++size) {
         std::ofstream(path, std::ios::binary | std::ios::trunc).write(whole.data(), std::streamsize(size));
@@ -95,12 +89,8 @@ TEST(CaptureChannel, RecordsThePurchaseMasksCardDataAndSyncsBeforeEachAck) {
         bool truncated = false;
         ASSERT_EQ(readCapture(path, events, truncated, error), 0);
         EXPECT_GE(events.size(), previous);
+        EXPECT_TRUE(size < whole.size() || !truncated);
         previous = events.size();
-        if (size == whole.size()) {
-            EXPECT_FALSE(truncated);
-        }
     }
     std::remove(path.c_str());
 }
-
-} // namespace

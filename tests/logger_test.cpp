@@ -1,9 +1,12 @@
+// The Logger's switches, line format and queue, shared with another module; the number formatting of diagnostics.
 #include "ecrlink/ECRProto.h"
 #include "ecrlink/Logger.h"
+#include "ecrlink/Trace.h"
 #include "support/LogCapture.h"
 
 #include <gmock/gmock.h>
 
+#include <climits>
 #include <cstdio>
 #include <regex>
 #include <thread>
@@ -14,20 +17,12 @@ extern "C" void peer_enable_logging();
 extern "C" bool peer_pop_line(std::string* line);
 extern "C" void* peer_logger_address();
 
-namespace {
-
 TEST(Logger, QueuesOnlyWhatPassesBothSwitches) {
-    struct Case {
-        int threshold;
-        bool enabled;
-        int level;
-        bool queued;
-    };
-    const Case cases[] = {{0, true, 1, false}, {0, true, 0, false}, {0, true, -3, false}, {1, true, 1, true},
-                          {1, true, 2, false}, {1, true, 0, true},  {1, true, -1, true},  {5, false, 1, false},
-                          {5, true, 5, true},  {5, true, 6, false}};
-    Logger& logger = Logger::get();
-    for (const Case& c : cases) {
+    struct Case { int threshold; bool enabled; int level; bool queued; };
+    for (const Case& c : {Case{0, true, 1, false}, Case{0, true, 0, false}, Case{0, true, -3, false}, Case{1, true, 1, true},
+                          Case{1, true, 2, false}, Case{1, true, 0, true}, Case{1, true, -1, true}, Case{5, false, 1, false},
+                          Case{5, true, 5, true}, Case{5, true, 6, false}}) {
+        Logger& logger = Logger::get();
         logger.drain();
         logger.threshold = Logger::Level(c.threshold);
         logger.enabled = c.enabled;
@@ -46,10 +41,9 @@ TEST(Logger, LineIsTimeThreadIdAndTextUnchanged) {
     ASSERT_EQ(lines.size(), 2u);
     char id[9];
     std::snprintf(id, sizeof id, "%08x", static_cast<unsigned int>(std::hash<std::thread::id>{}(std::this_thread::get_id())));
-    const std::regex prefix(std::string(R"(^\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2} )") + id + " ");
-    for (const std::string& line : lines) EXPECT_TRUE(std::regex_search(line, prefix)) << line;
+    EXPECT_TRUE(std::regex_search(lines[0], std::regex(std::string(R"(^\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2} )") + id + " ")));
     EXPECT_EQ(lines[0].substr(LogCapture::Prefix), text);
-    EXPECT_EQ(lines[1].size(), LogCapture::Prefix);
+    EXPECT_EQ(lines[1].size(), LogCapture::Prefix) << "an empty text ends the line after the thread id";
 
     setenv("TZ", "UTC", 1);
     tzset();
@@ -69,12 +63,9 @@ TEST(Logger, ManyThreadsLoseNoLineAndKeepEachThreadsOrder) {
         });
     std::vector<int> next(Threads, 0);
     int received = 0;
-    std::string line;
-    while (received < Threads * PerThread && Logger::get().pop(line, std::chrono::seconds(5))) {
+    for (std::string line; received < Threads * PerThread && Logger::get().pop(line, std::chrono::seconds(5)); ++received) {
         const std::string text = line.substr(LogCapture::Prefix);
-        const int t = std::stoi(text);
-        EXPECT_EQ(std::stoi(text.substr(text.find(':') + 1)), next[t]++);
-        ++received;
+        EXPECT_EQ(std::stoi(text.substr(text.find(':') + 1)), next[std::stoi(text)]++);
     }
     for (auto& p : producers) p.join();
     EXPECT_EQ(received, Threads * PerThread);
@@ -88,9 +79,12 @@ TEST(Logger, OneInstanceAcrossModules) {
     EXPECT_EQ(proto.sendAbort(), 314u); // queued from inside libecrlink
     std::string first, second;
     ASSERT_TRUE(peer_pop_line(&first) && peer_pop_line(&second));
-    EXPECT_EQ(first.substr(LogCapture::Prefix), "sending abort");
-    EXPECT_EQ(second.substr(LogCapture::Prefix), "error: bad communication");
+    EXPECT_EQ(first.substr(LogCapture::Prefix) + "; " + second.substr(LogCapture::Prefix), "sending abort; error: bad communication");
     Logger::get().disable();
 }
 
-} // namespace
+TEST(GetNumFilledZero, OneLeadingZeroBelowTen) {
+    const std::pair<int, const char*> cases[] = {{0, "00"},   {7, "07"},     {9, "09"},  {10, "10"}, {99, "99"}, {123, "123"},
+                                                 {-5, "-5"}, {-10, "-10"}, {INT_MAX, "2147483647"}, {INT_MIN, "-2147483648"}};
+    for (const auto& [n, text] : cases) EXPECT_EQ(GetNumFilledZero(n), text) << n;
+}

@@ -1,5 +1,4 @@
 #include "support/ChannelCheck.h"
-#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -38,22 +37,19 @@ TEST_F(SerialChannelTest, CarriesEveryByteValueAndNoticesTheDeviceVanish) {
     EXPECT_THAT(channel->lastError(), testing::StartsWith("read: "));
 }
 
-TEST_F(SerialChannelTest, LineIsRawWhileOpenAndRestoredOnClose) {
+// Raw and exclusive while open; a second opener gets in, and the previous settings are back, once it is closed.
+TEST_F(SerialChannelTest, LineIsRawAndExclusiveWhileOpen) {
     const termios during = settingsOf(watcher);
-    EXPECT_EQ(channel->close(), CommOk);
-    const termios after = settingsOf(watcher);
     EXPECT_EQ(::cfgetospeed(&during), speed_t(B19200));
     EXPECT_EQ(during.c_cflag & (CSIZE | PARENB | CSTOPB | CLOCAL | CREAD | CRTSCTS), tcflag_t(CS8 | CLOCAL | CREAD | CRTSCTS));
     EXPECT_EQ((during.c_lflag & (ICANON | ECHO | ISIG)) | (during.c_iflag & (ICRNL | IXON)) | (during.c_oflag & OPOST), 0u);
-    EXPECT_EQ(std::memcmp(&after, &before, sizeof before), 0) << "previous settings restored";
-}
-
-TEST_F(SerialChannelTest, SecondOpenerIsRefusedUntilTheFirstCloses) {
     std::unique_ptr<Channel> second = channelAt("serial:" + slave);
     EXPECT_EQ(second->open(), CommInUse);
     EXPECT_THAT(second->lastError(), testing::AnyOf("locked by another program", testing::HasSubstr("held exclusively")));
     EXPECT_EQ(second->isOpened(), CommNotConnected);
-    channel->close();
+    EXPECT_EQ(channel->close(), CommOk);
+    const termios after = settingsOf(watcher);
+    EXPECT_EQ(std::memcmp(&after, &before, sizeof before), 0) << "previous settings restored";
     EXPECT_EQ(second->open(), CommOk);
     EXPECT_EQ(second->lastError(), "");
 }
@@ -72,31 +68,26 @@ TEST(SerialChannel, HangUpGivesNotConnectedAtOnceAndTheSameAddressOpensAgain) {
     unsigned int count = 0;
     const auto start = Clock::now();
     EXPECT_EQ(channel->read(&byte, 1, count), CommNotConnected);
-    const long took = msSince(start) - 200;
+    EXPECT_LT(msSince(start), 1200);
     unplug.join();
-    std::printf("hang-up to 105: %ld ms\n", took);
-    EXPECT_LT(took, 1000);
     EXPECT_FALSE(held(first)) << "a hung-up line gives its descriptor back at once";
-
     DescriptorChannel replugged(openMaster(second));
     ::unlink(link.c_str());
     ASSERT_EQ(::symlink(second.c_str(), link.c_str()), 0);
     EXPECT_EQ(channel->open(), CommOk);
     send(replugged, {0x06});
     EXPECT_EQ(readThrough(*channel, 1), Bytes{0x06});
-    channel->close();
     ::unlink(link.c_str());
 }
 
 TEST(SerialChannel, FailedOpenKeepsTheSystemsReason) {
-    const std::pair<const char*, std::pair<int, const char*>> cases[] = {
-        {"serial:/nonexistent/tty", {CommOpenFailed, "No such file or directory"}},
-        {"serial:/dev/null", {CommConfigFailed, "not a serial line: Inappropriate ioctl for device"}}};
-    for (const auto& [address, expected] : cases) {
-        SCOPED_TRACE(address);
+    const std::tuple<const char*, int, const char*> cases[] = {
+        {"serial:/nonexistent/tty", CommOpenFailed, "No such file or directory"},
+        {"serial:/dev/null", CommConfigFailed, "not a serial line: Inappropriate ioctl for device"}};
+    for (const auto& [address, rc, reason] : cases) {
         std::unique_ptr<Channel> channel = channelAt(address);
-        EXPECT_EQ(channel->open(), expected.first);
-        EXPECT_EQ(channel->lastError(), expected.second);
+        EXPECT_EQ(channel->open(), rc) << address;
+        EXPECT_EQ(channel->lastError(), reason);
         EXPECT_EQ(channel->isOpened(), CommNotConnected);
     }
 }
