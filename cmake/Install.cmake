@@ -50,6 +50,8 @@ function(ecrlink_install_rest)
     return()
   endif()
   install(TARGETS ecrlink_tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
+  # Where the built program is, for build.sh.
+  file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/ecrlink-program CONTENT "$<TARGET_FILE:ecrlink_tool>")
   # The man page is the program's own --help, so it cannot drift from it. Not
   # made in sanitizer builds, which never get installed.
   find_program(ECRLINK_HELP2MAN help2man)
