@@ -13,6 +13,8 @@ set -euo pipefail
 cd "$(dirname "$0")"
 logs="$PWD/build/logs"
 mkdir -p "$logs"
+# A compiler cache where there is one (.ci/run installs it).
+command -v ccache >/dev/null && export CMAKE_CXX_COMPILER_LAUNCHER="${CMAKE_CXX_COMPILER_LAUNCHER:-ccache}"
 
 # Runs a step with its output in a log file; on failure shows the log's end.
 quiet() {
@@ -82,7 +84,7 @@ deps() {
     example) need "${tool[@]}" pkg-config ;;
     package) need "${tool[@]}" dpkg-dev file ;;
     abi | abi-update) need "${tool[@]}" abigail-tools ;;
-    all) need "${tool[@]}" "${tests[@]}" pkg-config dpkg-dev file abigail-tools libbenchmark-dev; need_fuzzer ;;
+    all) need "${tool[@]}" "${tests[@]}" pkg-config dpkg-dev file abigail-tools libbenchmark-dev ccache; need_fuzzer ;;
     *) echo "deps: unknown command $1" >&2; exit 2 ;;
     esac
 }
