@@ -18,8 +18,8 @@ function(ecrlink_install_library target description)
   set(_pc_name ${target})
   set(_pc_description "${description}")
   list(JOIN arg_REQUIRES " " _pc_requires)
-  configure_file(${_ecrlink_cmake_dir}/library.pc.in ${PROJECT_BINARY_DIR}/pkgconfig/${target}.pc @ONLY)
-  install(FILES ${PROJECT_BINARY_DIR}/pkgconfig/${target}.pc
+  configure_file(${_ecrlink_cmake_dir}/library.pc.in ${ecrlink_BINARY_DIR}/pkgconfig/${target}.pc @ONLY)
+  install(FILES ${ecrlink_BINARY_DIR}/pkgconfig/${target}.pc
     DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)
   set_property(GLOBAL APPEND PROPERTY ECRLINK_LIBRARIES ${target})
 endfunction()
