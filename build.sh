@@ -1,86 +1,181 @@
 #!/usr/bin/env bash
-# One entry point for a fresh Debian machine: installs what is missing, builds, runs.
+# One entry point for a fresh Debian machine (12 or later): installs what is missing, builds, runs.
 #   ./build.sh demo            the whole purchase dialogue against the simulated terminal
 #   ./build.sh test [PRESET]   every test (PRESET: dev, asan, tsan, clang, release; default dev)
 #   ./build.sh fuzz [SECONDS]  each fuzz target for SECONDS (clang, ASan+UBSan)
-#   ./build.sh example         installs the libraries into build/stage, builds examples/ against them, runs it
+#   ./build.sh example         installs into build/stage, builds examples/ against it (CMake and pkg-config), runs it
 #   ./build.sh examples        the C, Python and C# examples over the C API against the simulated terminal
-#   ./build.sh deps            only the packages
+#   ./build.sh package         the Debian packages libecrlink1, libecrlink-dev, ecrlink-tools in build/packages
+#   ./build.sh abi             compares the libraries' ABI with the baseline in abi/
+#   ./build.sh abi-update      makes the current ABI the baseline (after an intended change; commit abi/)
+#   ./build.sh deps [COMMAND]  only the packages (those of COMMAND, or of every command)
+# Package manager and build output go to build/logs/ and are shown only when a step fails.
 set -euo pipefail
 cd "$(dirname "$0")"
+logs="$PWD/build/logs"
+mkdir -p "$logs"
+# A compiler cache where there is one (.ci/run installs it).
+command -v ccache >/dev/null && export CMAKE_CXX_COMPILER_LAUNCHER="${CMAKE_CXX_COMPILER_LAUNCHER:-ccache}"
 
-packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev python3)
-# What the examples in other languages need besides.
-example_packages=(mono-mcs mono-runtime python3-pip python3-setuptools python3-wheel)
+# Runs a step with its output in a log file; on failure shows the log's end.
+quiet() {
+    local log="$logs/$1.log"; shift
+    if ! "$@" >"$log" 2>&1; then
+        tail -n 80 "$log" >&2
+        echo "failed: $* (whole output: $log)" >&2
+        exit 1
+    fi
+}
 
-deps() {
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+updated=0
+apt_update() {
+    [ "$updated" = 1 ] && return 0
+    quiet apt $sudo apt-get update
+    updated=1
+}
+
+# Installs the packages that are not installed yet.
+need() {
     local missing=()
-    for p in "${packages[@]}" "$@"; do
+    for p in "$@"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
-    echo "installing: ${missing[*]}"
-    local sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+    echo "installing ${missing[*]} (log: $logs/apt.log)"
+    apt_update
+    quiet apt $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+}
+
+# clang and, where the compiler does not bring it, the fuzzing runtime of
+# clang's own version (its package name carries the version).
+need_fuzzer() {
+    need clang
+    local probe="$logs/fuzzer-probe"
+    echo 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned long) { return 0; }' >"$probe.cpp"
+    clang++ -fsanitize=fuzzer "$probe.cpp" -o "$probe" 2>/dev/null && return 0
+    local major
+    major=$(clang++ -dumpversion | cut -d. -f1)
+    apt_update
+    for p in "libclang-rt-$major-dev" "libclang-common-$major-dev"; do
+        if apt-cache show "$p" >/dev/null 2>&1; then
+            need "$p"
+            return 0
+        fi
+    done
+    echo "no package with libFuzzer for clang $major found" >&2
+    exit 1
+}
+
+base=(cmake ninja-build g++)
+tool=("${base[@]}" libcli11-dev help2man)
+tests=("${base[@]}" libcli11-dev libgtest-dev libgmock-dev)
+
+deps() {
+    case "${1:-all}" in
+    demo) need "${base[@]}" libcli11-dev ;;
+    test)
+        case "${2:-dev}" in
+        clang) need "${tests[@]}" clang ;;
+        release) need "${tests[@]}" libbenchmark-dev ;;
+        *) need "${tests[@]}" ;;
+        esac ;;
+    fuzz) need "${base[@]}"; need_fuzzer ;;
+    example) need "${tool[@]}" pkg-config ;;
+    examples) need "${tool[@]}" python3 python3-pip python3-setuptools python3-wheel mono-mcs mono-runtime ;;
+    package) need "${tool[@]}" dpkg-dev file ;;
+    abi | abi-update) need "${tool[@]}" abigail-tools ;;
+    all) need "${tool[@]}" "${tests[@]}" pkg-config dpkg-dev file abigail-tools libbenchmark-dev ccache; need_fuzzer ;;
+    *) echo "deps: unknown command $1" >&2; exit 2 ;;
+    esac
 }
 
 build() {
     local preset=$1; shift
     local extra=()
     [ "${ECRLINK_WERROR:-0}" = 1 ] && extra+=(-DCMAKE_COMPILE_WARNING_AS_ERROR=ON)
-    cmake --preset "$preset" "${extra[@]}" >/dev/null
-    cmake --build --preset "$preset" -j "$(nproc)" "$@"
+    echo "building preset $preset (log: $logs/build-$preset.log)"
+    quiet "build-$preset" sh -c 'cmake --preset "$0" "$@" && cmake --build --preset "$0" -j "$(nproc)"' \
+        "$preset" "${extra[@]}"
+}
+
+# The simulated terminal of the staged install on a pseudo-terminal, for one dialogue.
+stage="$PWD/build/stage"
+start_sim() {
+    simout=$(mktemp)
+    LD_LIBRARY_PATH="$libdir" "$stage/usr/bin/ecrlink" sim --pty --once >"$simout" 2>&1 &
+    sim=$!
+    for _ in $(seq 50); do grep -q '/dev/pts/' "$simout" && break; sleep 0.1; done
+    path=$(grep -o '/dev/pts/[0-9]*' "$simout" | head -1)
+}
+stop_sim() {
+    kill "$sim" 2>/dev/null || true
+    wait "$sim" 2>/dev/null || true
+    rm -f "$simout"
 }
 
 command=${1:-demo}
 [ $# -gt 0 ] && shift
 case "$command" in
-deps) deps ;;
+deps) deps "${1:-all}" ;;
 demo)
-    deps
-    build release --target ecrlink_tool
-    build/release/tools/ecrlink demo "$@"
+    deps demo
+    build tool
+    "$(cat build/tool/ecrlink-program)" demo "$@"
     ;;
 test)
-    deps
     preset=${1:-dev}
+    deps test "$preset"
     build "$preset"
     ctest --preset "$preset" -j "$(nproc)" --timeout 120
     ;;
 fuzz)
-    deps
+    deps fuzz
     fuzz/run.sh "${1:-60}"
     ;;
 example)
-    deps
-    build release
-    cmake --install build/release --prefix "$PWD/build/stage" >/dev/null
-    cmake -S examples -B build/example -G Ninja -DCMAKE_PREFIX_PATH="$PWD/build/stage" >/dev/null
-    cmake --build build/example
-    # and run it against the simulated terminal
-    out=$(mktemp)
-    build/release/tools/ecrlink sim --pty --once >"$out" 2>&1 &
-    sim=$!
-    for _ in $(seq 50); do grep -q '/dev/pts/' "$out" && break; sleep 0.1; done
-    path=$(grep -o '/dev/pts/[0-9]*' "$out" | head -1)
-    status=0
-    timeout 30 build/example/register_purchase "serial:$path" 1250 || status=$?
-    kill "$sim" 2>/dev/null || true
-    wait "$sim" 2>/dev/null || true
-    rm -f "$out"
-    [ "$status" -eq 0 ] || { echo "example failed: $status" >&2; exit 1; }
-    echo "example: purchase completed against the simulated terminal"
+    deps example
+    build tool
+    rm -rf "$stage" build/example
+    quiet install env DESTDIR="$stage" cmake --install build/tool
+    libdir=$(dirname "$(find "$stage" -name libecrlink.so | head -1)")
+    echo "building examples/ with find_package(ecrlink) and with pkg-config"
+    quiet example sh -c 'cmake -S examples -B build/example -G Ninja -DCMAKE_PREFIX_PATH="$1/usr" && cmake --build build/example' \
+        sh "$stage"
+    flags=$(PKG_CONFIG_SYSROOT_DIR="$stage" PKG_CONFIG_LIBDIR="$libdir/pkgconfig" pkg-config --cflags --libs ecrlink ecrcomm)
+    # shellcheck disable=SC2086
+    g++ -std=c++17 -Wall -Wextra -Wpedantic -Werror -o build/example/register_purchase_pc \
+        examples/register_purchase.cpp $flags -Wl,-rpath,"$libdir"
+    for program in build/example/register_purchase build/example/register_purchase_pc; do
+        start_sim
+        status=0
+        timeout 30 "$program" "serial:$path" 1250 >"$logs/example.log" 2>&1 || status=$?
+        stop_sim
+        [ "$status" -eq 0 ] || { cat "$logs/example.log"; echo "$program failed: $status" >&2; exit 1; }
+        echo "$program: purchase completed against the simulated terminal"
+    done
     ;;
 examples)
-    deps "${example_packages[@]}"
-    build release
-    cmake --install build/release --prefix "$PWD/build/stage" >/dev/null
-    examples/run.sh build/stage
+    deps examples
+    build tool
+    rm -rf "$stage"
+    quiet install env DESTDIR="$stage" cmake --install build/tool
+    examples/run.sh "$stage/usr"
+    ;;
+package)
+    deps package
+    build tool
+    quiet package cpack --config build/tool/CPackConfig.cmake -B build/packages
+    ls build/packages/*.deb
+    ;;
+abi | abi-update)
+    deps "$command"
+    build tool
+    abi/check.sh build/tool $([ "$command" = abi-update ] && echo --update)
     ;;
 *)
-    echo "usage: $0 demo | test [PRESET] | fuzz [SECONDS] | example | examples | deps" >&2
+    echo "usage: $0 demo | test [PRESET] | fuzz [SECONDS] | example | examples | package | abi | abi-update | deps [COMMAND]" >&2
     exit 2
     ;;
 esac

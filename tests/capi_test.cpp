@@ -126,7 +126,7 @@ TEST(CApi, MessagesOwnTheirTagsAndCopyOutSafely) {
 TEST(CApi, DialogueOverAChannelOfTheApplicationsOwn) {
     CChannel channel;
     const std::string receipt = "SHOP\nTOTAL 12.50\n";
-    channel.line.arrive("06")
+    channel.line.play("06")
         .arrive(frame(0x12, record(2, hex("57 41 49 54"))))
         .arrive(frame(0x02, piece(44, 1, 2, receipt.substr(0, 6))))
         .arrive(frame(0x02, piece(44, 2, 2, receipt.substr(6))))
@@ -168,11 +168,11 @@ TEST(CApi, DialogueOverAChannelOfTheApplicationsOwn) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         ecrlink_dialogue_cancel(proto);
     });
-    channel.line.arrive("06");
+    channel.line.play("06");
     EXPECT_EQ(ecrlink_dialogue_run(proto, request, answer), ECRLINK_CANCELLED);
     canceller.join();
     EXPECT_GE(channel.interrupts.load(), 1);
-    EXPECT_EQ(channel.line.written().back(), 0x04) << "the terminal is told with EOT";
+    EXPECT_EQ(channel.line.written.back(), 0x04) << "the terminal is told with EOT";
 
     ecrlink_message_release(request);
     ecrlink_message_release(answer);

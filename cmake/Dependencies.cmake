@@ -1,0 +1,22 @@
+# Optional parts and what each one needs. A dependency is looked for only when
+# its part is built; a missing one stops the configuration with one line that
+# names the Debian package and the option that leaves the part out.
+function(ecrlink_need part option package hint)
+  find_package(${package} ${ARGN} QUIET)
+  if(NOT ${package}_FOUND)
+    message(FATAL_ERROR "ecrlink: ${part} need ${package} (Debian: ${hint}); install it or configure with -D${option}=OFF")
+  endif()
+endfunction()
+
+if(ECRLINK_BUILD_TOOLS)
+  ecrlink_need("the tools" ECRLINK_BUILD_TOOLS CLI11 libcli11-dev CONFIG)
+endif()
+if(ECRLINK_BUILD_TESTS)
+  ecrlink_need("the tests" ECRLINK_BUILD_TESTS GTest "libgtest-dev libgmock-dev")
+endif()
+if(ECRLINK_BUILD_BENCH)
+  ecrlink_need("the benchmarks" ECRLINK_BUILD_BENCH benchmark libbenchmark-dev)
+endif()
+if(ECRLINK_BUILD_FUZZ AND NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+  message(FATAL_ERROR "ecrlink: the fuzzers need clang++ with libFuzzer (Debian: clang libclang-rt-N-dev); use the fuzz preset or configure with -DECRLINK_BUILD_FUZZ=OFF")
+endif()
