@@ -1,4 +1,4 @@
-#include "PtyPort.h"
+#include "sim/PtyPort.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -1,15 +1,15 @@
 // The ecrlink command-line program: a simulated payment terminal, the
 // register side of a dialogue, a frame decoder and a self-contained demo.
 
-#include "Console.h"
-#include "DecodeCommand.h"
-#include "DemoCommand.h"
-#include "LogPump.h"
-#include "RegisterSession.h"
-#include "Scenario.h"
-#include "ScenarioParser.h"
-#include "SimCommand.h"
-#include "TagSpec.h"
+#include "commands/Console.h"
+#include "commands/DecodeCommand.h"
+#include "commands/DemoCommand.h"
+#include "commands/LogPump.h"
+#include "register/RegisterSession.h"
+#include "sim/Scenario.h"
+#include "sim/ScenarioParser.h"
+#include "commands/SimCommand.h"
+#include "wire/TagSpec.h"
 
 #include <CLI/CLI.hpp>
 

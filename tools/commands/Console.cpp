@@ -1,4 +1,4 @@
-#include "Console.h"
+#include "commands/Console.h"
 
 #include <mutex>
 

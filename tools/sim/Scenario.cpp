@@ -1,6 +1,6 @@
-#include "Scenario.h"
+#include "sim/Scenario.h"
 
-#include "ScenarioParser.h"
+#include "sim/ScenarioParser.h"
 
 #include <cstdlib>
 #include <fstream>

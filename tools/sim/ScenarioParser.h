@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Scenario.h"
+#include "sim/Scenario.h"
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "TagTable.h"
+#include "wire/TagTable.h"
 
 #include <iomanip>
 #include <sstream>

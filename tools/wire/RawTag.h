@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Bytes.h"
+#include "wire/Bytes.h"
 
 namespace ecrtool {
 

@@ -1,7 +1,7 @@
-#include "RegisterSession.h"
+#include "register/RegisterSession.h"
 
-#include "Console.h"
-#include "TagTable.h"
+#include "commands/Console.h"
+#include "wire/TagTable.h"
 
 #include "ecrlink/ChannelFactory.h"
 #include "ecrlink/ECRProto.h"

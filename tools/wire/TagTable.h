@@ -1,6 +1,6 @@
 #pragma once
 
-#include "WireDump.h"
+#include "wire/WireDump.h"
 
 #include <string>
 #include <vector>

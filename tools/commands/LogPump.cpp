@@ -1,6 +1,6 @@
-#include "LogPump.h"
+#include "commands/LogPump.h"
 
-#include "Console.h"
+#include "commands/Console.h"
 
 #include "ecrlink/Logger.h"
 

@@ -1,6 +1,6 @@
-#include "SimTerminal.h"
+#include "sim/SimTerminal.h"
 
-#include "TagTable.h"
+#include "wire/TagTable.h"
 
 #include <chrono>
 #include <thread>

@@ -1,11 +1,11 @@
-#include "SimCommand.h"
+#include "commands/SimCommand.h"
 
-#include "ByteLink.h"
-#include "Console.h"
-#include "PtyPort.h"
-#include "Scenario.h"
-#include "SimTerminal.h"
-#include "TcpListener.h"
+#include "sim/ByteLink.h"
+#include "commands/Console.h"
+#include "sim/PtyPort.h"
+#include "sim/Scenario.h"
+#include "sim/SimTerminal.h"
+#include "sim/TcpListener.h"
 
 #include <atomic>
 #include <csignal>

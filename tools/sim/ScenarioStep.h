@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TagSpec.h"
+#include "wire/TagSpec.h"
 
 #include <string>
 #include <vector>

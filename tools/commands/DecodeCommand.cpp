@@ -1,8 +1,8 @@
-#include "DecodeCommand.h"
+#include "commands/DecodeCommand.h"
 
-#include "Console.h"
-#include "TagTable.h"
-#include "WireDump.h"
+#include "commands/Console.h"
+#include "wire/TagTable.h"
+#include "wire/WireDump.h"
 
 #include <sstream>
 

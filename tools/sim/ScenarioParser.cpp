@@ -1,4 +1,4 @@
-#include "ScenarioParser.h"
+#include "sim/ScenarioParser.h"
 
 #include <cerrno>
 #include <cstdlib>

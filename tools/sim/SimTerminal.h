@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ByteLink.h"
-#include "Scenario.h"
+#include "sim/ByteLink.h"
+#include "sim/Scenario.h"
 
 #include <functional>
 #include <string>

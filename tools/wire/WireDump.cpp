@@ -1,4 +1,4 @@
-#include "WireDump.h"
+#include "wire/WireDump.h"
 
 namespace ecrtool {
 

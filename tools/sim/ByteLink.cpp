@@ -1,4 +1,4 @@
-#include "ByteLink.h"
+#include "sim/ByteLink.h"
 
 #include <cerrno>
 #include <chrono>

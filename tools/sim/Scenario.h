@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ScenarioStep.h"
+#include "sim/ScenarioStep.h"
 
 #include <string>
 #include <vector>

@@ -1,11 +1,11 @@
-#include "DemoCommand.h"
+#include "commands/DemoCommand.h"
 
-#include "ByteLink.h"
-#include "Console.h"
-#include "PtyPort.h"
-#include "RegisterSession.h"
-#include "Scenario.h"
-#include "SimTerminal.h"
+#include "sim/ByteLink.h"
+#include "commands/Console.h"
+#include "sim/PtyPort.h"
+#include "register/RegisterSession.h"
+#include "sim/Scenario.h"
+#include "sim/SimTerminal.h"
 
 #include <atomic>
 #include <sstream>

@@ -1,4 +1,4 @@
-#include "TagSpec.h"
+#include "wire/TagSpec.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "RawTag.h"
+#include "wire/RawTag.h"
 
 #include <string>
 #include <vector>
