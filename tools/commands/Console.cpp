@@ -3,6 +3,7 @@
 #include <mutex>
 
 namespace ecrtool {
+namespace Console {
 
 namespace {
 std::mutex& lock() {
@@ -11,10 +12,11 @@ std::mutex& lock() {
 }
 } // namespace
 
-void Console::write(std::FILE* stream, const std::string& text) {
+void write(std::FILE* stream, const std::string& text) {
     std::lock_guard<std::mutex> guard(lock());
     std::fwrite(text.data(), 1, text.size(), stream);
     std::fflush(stream);
 }
 
+} // namespace Console
 } // namespace ecrtool

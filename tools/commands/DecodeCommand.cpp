@@ -4,13 +4,15 @@
 #include "wire/TagTable.h"
 #include "wire/WireDump.h"
 
+#include "ecrlink/ECRProto.h"
+
 #include <sstream>
 
 namespace ecrtool {
 
 namespace {
 
-constexpr std::uint8_t STX = 0x02, DC2 = 0x12;
+constexpr std::uint8_t STX = CECRProto::STX, DC2 = CECRProto::DC2;
 
 const char* orderName(ByteOrder order) {
     return order == ByteOrder::LsbFirst ? "incoming (least significant byte first, terminal to register)"
@@ -32,7 +34,9 @@ struct Attempt {
 
 } // namespace
 
-int DecodeCommand::run(const std::string& hex, const std::string& orderText) {
+namespace DecodeCommand {
+
+int run(const std::string& hex, const std::string& orderText) {
     Bytes bytes;
     std::string error;
     if (!parseHex(hex, bytes, error)) return bad(error);
@@ -99,4 +103,5 @@ int DecodeCommand::run(const std::string& hex, const std::string& orderText) {
     return 0;
 }
 
+} // namespace DecodeCommand
 } // namespace ecrtool

@@ -5,10 +5,11 @@
 namespace ecrtool {
 
 /// `ecrlink decode`: explains a captured frame or dump given as hex.
-class DecodeCommand {
-public:
-    /// `order`: "in", "out" or empty to try both.
-    static int run(const std::string& hex, const std::string& order);
-};
+namespace DecodeCommand {
+
+/// `order`: "in", "out" or empty to try both.
+int run(const std::string& hex, const std::string& order);
+
+} // namespace DecodeCommand
 
 } // namespace ecrtool

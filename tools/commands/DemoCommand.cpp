@@ -13,7 +13,9 @@
 
 namespace ecrtool {
 
-int DemoCommand::run() {
+namespace DemoCommand {
+
+int run() {
     PtyPort pty;
     Scenario scenario;
     std::string error;
@@ -54,4 +56,5 @@ int DemoCommand::run() {
     return 0;
 }
 
+} // namespace DemoCommand
 } // namespace ecrtool

@@ -10,6 +10,8 @@
 #include <atomic>
 #include <csignal>
 
+#include <pthread.h>
+
 #include <unistd.h>
 
 namespace ecrtool {
@@ -17,9 +19,13 @@ namespace ecrtool {
 namespace {
 
 std::atomic<bool> interrupted{false};
+// The link in use; the handler runs on the one thread that sets it (the
+// others block the signals), so it never sees a link being destroyed.
+std::atomic<ByteLink*> active{nullptr};
 
 void onSignal(int) {
     interrupted.store(true);
+    if (ByteLink* link = active.load()) link->interrupt();
 }
 
 void catchSignals() {
@@ -28,7 +34,18 @@ void catchSignals() {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
 }
+
+// Makes `link` the one a signal interrupts while it lives.
+struct Active {
+    explicit Active(ByteLink& link) { active.store(&link); }
+    ~Active() { active.store(nullptr); }
+};
 
 void printLine(const std::string& line) {
     Console::out(line + "\n");
@@ -45,6 +62,7 @@ int servePty(const Scenario& scenario, bool once) {
         }
         printLine("listening on " + pty.slavePath());
         ByteLink link(pty.masterFd(), &interrupted);
+        const Active current(link);
         for (;;) {
             const SimTerminal::Outcome outcome = terminal.play(link, scenario);
             if (once || outcome == SimTerminal::Outcome::Stopped || interrupted.load()) return 0;
@@ -67,12 +85,15 @@ int serveTcp(const Scenario& scenario, unsigned short port, bool once) {
         const int peer = listener.accept(&interrupted);
         if (peer < 0) return interrupted.load() ? 0 : 1;
         printLine("-- register connected");
-        ByteLink link(peer, &interrupted);
         SimTerminal::Outcome outcome = SimTerminal::Outcome::Completed;
-        do {
-            outcome = terminal.play(link, scenario);
-        } while (!once && outcome != SimTerminal::Outcome::Stopped && outcome != SimTerminal::Outcome::Dropped &&
-                 outcome != SimTerminal::Outcome::Closed);
+        {
+            ByteLink link(peer, &interrupted);
+            const Active current(link);
+            do {
+                outcome = terminal.play(link, scenario);
+            } while (!once && outcome != SimTerminal::Outcome::Stopped && outcome != SimTerminal::Outcome::Dropped &&
+                     outcome != SimTerminal::Outcome::Closed);
+        }
         ::close(peer);
         if (once || outcome == SimTerminal::Outcome::Stopped || interrupted.load()) return 0;
     }
@@ -80,7 +101,9 @@ int serveTcp(const Scenario& scenario, unsigned short port, bool once) {
 
 } // namespace
 
-int SimCommand::run(const Options& options) {
+namespace SimCommand {
+
+int run(const Options& options) {
     Scenario scenario;
     std::string error;
     if (!Scenario::load(options.scenario, scenario, error)) {
@@ -91,5 +114,7 @@ int SimCommand::run(const Options& options) {
     if (options.tcpPort >= 0) return serveTcp(scenario, static_cast<unsigned short>(options.tcpPort), options.once);
     return servePty(scenario, options.once);
 }
+
+} // namespace SimCommand
 
 } // namespace ecrtool

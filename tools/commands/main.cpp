@@ -14,6 +14,7 @@
 #include <CLI/CLI.hpp>
 
 #include <csignal>
+#include <map>
 #include <memory>
 
 #include <pthread.h>
@@ -25,12 +26,19 @@ namespace {
 constexpr int BadArguments = 2;
 
 int sendCommand(const std::vector<std::string>& tagTexts, RegisterSession::Options options) {
+    std::map<std::uint32_t, std::string> given;
     for (const std::string& text : tagTexts) {
         TagSpec spec;
         std::string error;
         // The library stores numbers most significant byte first; so does the tool.
         if (!TagSpec::parse(text, ByteOrder::MsbFirst, false, spec, error)) {
             Console::err("ecrlink: send: " + error + "\n");
+            return BadArguments;
+        }
+        // A message holds one tag per number: a second one would replace the first unseen.
+        if (!given.emplace(spec.tag.number, text).second) {
+            Console::err("ecrlink: send: tag " + std::to_string(spec.tag.number) + " given twice (--tag " +
+                         given[spec.tag.number] + ", --tag " + text + "); give each tag number once\n");
             return BadArguments;
         }
         options.request.push_back(spec.tag);
@@ -71,7 +79,7 @@ int main(int argc, char** argv) {
     RegisterSession::Options send;
     CLI::App* sendApp = app.add_subcommand("send", "send a request to a terminal and receive until its answer");
     sendApp->add_option("address", send.address, "serial:DEVICE[?baud=N] or tcp:HOST:PORT")->required();
-    sendApp->add_option("-t,--tag", tagTexts, "NUM=VALUE; VALUE is text, text:TEXT, u32:N (stored most significant byte first, as the library does) or hex:BYTES")
+    sendApp->add_option("-t,--tag", tagTexts, "NUM=VALUE, each NUM once (a repeated one is refused); VALUE is text, text:TEXT, u32:N (stored most significant byte first, as the library does) or hex:BYTES; numbers decimal or 0x hex")
         ->required()
         ->take_all()
         ->allow_extra_args(false);
@@ -95,6 +103,15 @@ int main(int argc, char** argv) {
     CLI::App* demoApp = app.add_subcommand("demo", "a whole purchase against the simulated terminal, in this process");
     addVerbose(demoApp);
 
+    // CLI11 would only say that a command is missing.
+    if (argc > 1 && argv[1][0] != '-') {
+        bool known = false;
+        for (const CLI::App* command : app.get_subcommands({})) known = known || command->check_name(argv[1]);
+        if (!known) {
+            Console::err(std::string("ecrlink: unknown command '") + argv[1] + "' (commands: sim, send, decode, demo)\n");
+            return BadArguments;
+        }
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -106,9 +123,9 @@ int main(int argc, char** argv) {
         return BadArguments;
     }
 
-    // Ctrl-C cancels a dialogue, so every thread leaves the signal to the
-    // one that waits for it.
-    if (sendApp->parsed()) {
+    // Ctrl-C cancels a dialogue or stops the terminal, so every thread leaves
+    // the signal to the one that handles it.
+    if (sendApp->parsed() || simApp->parsed()) {
         sigset_t cancelling;
         sigemptyset(&cancelling);
         sigaddset(&cancelling, SIGINT);

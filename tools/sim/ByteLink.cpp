@@ -1,56 +1,43 @@
 #include "sim/ByteLink.h"
 
-#include <cerrno>
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
-#include <poll.h>
 #include <unistd.h>
 
 namespace ecrtool {
 
 namespace {
+
 constexpr int SliceMs = 50;
-constexpr int WriteTimeoutMs = 3000;
+using Clock = std::chrono::steady_clock;
+
+int msLeft(Clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return static_cast<int>(std::max<long long>(0, left));
+}
+
 } // namespace
 
-ByteLink::ByteLink(int descriptor, const std::atomic<bool>* stopFlag) : fd(descriptor), stop(stopFlag) {}
-
-bool ByteLink::stopRequested() const {
-    return stop && stop->load();
-}
-
-ByteLink::Status ByteLink::waitFor(short events, int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
-    for (;;) {
-        if (stopRequested()) return Status::Stopped;
-        int slice = SliceMs;
-        if (timeoutMs >= 0) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-            if (left <= 0) return Status::Timeout;
-            if (left < slice) slice = static_cast<int>(left);
-        }
-        pollfd p{fd, events, 0};
-        const int ready = ::poll(&p, 1, slice);
-        if (ready < 0 && errno != EINTR) return Status::Closed;
-        if (ready > 0) {
-            if (p.revents & (events | POLLHUP | POLLERR)) return Status::Ok;
-            if (p.revents & POLLNVAL) return Status::Closed;
-        }
-    }
-}
+ByteLink::ByteLink(int fd, const std::atomic<bool>* stopFlag) : line(::dup(fd)), stop(stopFlag) {}
 
 ByteLink::Status ByteLink::readByte(std::uint8_t& byte, int timeoutMs) {
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
     while (start == end) {
-        const Status waited = waitFor(POLLIN, timeoutMs);
-        if (waited != Status::Ok) return waited;
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got > 0) {
+        if (stopRequested()) return Status::Stopped;
+        const int slice = timeoutMs < 0 ? SliceMs : std::min(SliceMs, msLeft(deadline));
+        if (slice == 0) return Status::Timeout;
+        line.setReadTimeouts(0, static_cast<unsigned int>(slice));
+        unsigned int count = 0;
+        const int rc = line.read(buffer, sizeof buffer, count);
+        if (rc == Communication::CommOk) {
             start = 0;
-            end = static_cast<std::size_t>(got);
-        } else if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
-            // End of stream on a socket; EIO on a master whose slave is gone.
-            return Status::Closed;
+            end = count;
+        } else if (rc == Communication::CommInterrupted) {
+            line.resume();
+        } else if (rc != Communication::CommTimeout) {
+            return Status::Closed; // end of stream, or a master whose slave is gone
         }
     }
     byte = buffer[start++];
@@ -66,24 +53,29 @@ ByteLink::Status ByteLink::readExact(std::uint8_t* out, std::size_t size, int ti
 }
 
 ByteLink::Status ByteLink::write(const std::uint8_t* data, std::size_t size, int gapMs) {
-    std::size_t done = 0;
-    while (done < size) {
-        if (gapMs > 0 && done > 0) std::this_thread::sleep_for(std::chrono::milliseconds(gapMs));
+    for (std::size_t done = 0; done < size;) {
+        if (gapMs > 0 && done > 0 && pause(gapMs) != Status::Ok) return Status::Stopped;
+        if (stopRequested()) return Status::Stopped;
         const std::size_t chunk = gapMs > 0 ? 1 : size - done;
-        std::size_t sent = 0;
-        while (sent < chunk) {
-            const Status waited = waitFor(POLLOUT, WriteTimeoutMs);
-            if (waited != Status::Ok) return waited == Status::Timeout ? Status::Closed : waited;
-            const ssize_t n = ::write(fd, data + done + sent, chunk - sent);
-            if (n > 0) {
-                sent += static_cast<std::size_t>(n);
-            } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
-                return Status::Closed;
-            }
+        unsigned int count = 0;
+        const int rc = line.write(data + done, static_cast<unsigned int>(chunk), count);
+        if (rc == Communication::CommInterrupted) {
+            line.resume();
+            if (stopRequested()) return Status::Stopped;
         }
+        if (rc != Communication::CommOk) return Status::Closed;
         done += chunk;
     }
     return Status::Ok;
+}
+
+ByteLink::Status ByteLink::pause(int ms) {
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
+    for (int left = ms; left > 0; left = msLeft(deadline)) {
+        if (stopRequested()) return Status::Stopped;
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(SliceMs, left)));
+    }
+    return stopRequested() ? Status::Stopped : Status::Ok;
 }
 
 } // namespace ecrtool

@@ -2,7 +2,6 @@
 
 #include "sim/ScenarioParser.h"
 
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -34,12 +33,10 @@ std::string Scenario::builtinText(const std::string& name) {
     if (name == "purchase") return "ack\n" + purchaseAfterAck(false);
     if (name == "corrupt") return "ack\n" + purchaseAfterAck(true);
     if (name.rfind("nak:", 0) == 0) {
-        const std::string count = name.substr(4);
-        char* end = nullptr;
-        const long n = std::strtol(count.c_str(), &end, 10);
-        if (count.empty() || *end != '\0' || n < 1 || n > 100) return {};
+        std::uint64_t n = 0;
+        if (!parseNumber(name.substr(4), 100, n) || n < 1) return {};
         std::string text;
-        for (long i = 0; i < n; ++i) text += "nak\n";
+        for (std::uint64_t i = 0; i < n; ++i) text += "nak\n";
         return text + "ack\n" + purchaseAfterAck(false);
     }
     if (name == "eot") return "eot\n";

@@ -2,14 +2,14 @@
 
 #include "wire/TagTable.h"
 
-#include <chrono>
-#include <thread>
+#include "ecrlink/ECRProto.h"
 
 namespace ecrtool {
 
 namespace {
 
-constexpr std::uint8_t STX = 0x02, DC2 = 0x12, ACK = 0x06, NAK = 0x15, EOT = 0x04, BEL = 0x07;
+constexpr std::uint8_t STX = CECRProto::STX, DC2 = CECRProto::DC2, ACK = CECRProto::ACK, NAK = CECRProto::NAK,
+                       EOT = CECRProto::EOT, BEL = CECRProto::BEL;
 constexpr int LingerMs = 200;
 
 std::string byteName(std::uint8_t b) {
@@ -40,11 +40,16 @@ void SimTerminal::say(const std::string& text) const {
     if (sink) sink(text);
 }
 
+void SimTerminal::fail(const std::string& text) const {
+    say("-- " + at + text);
+}
+
 SimTerminal::Outcome SimTerminal::play(ByteLink& link, const Scenario& scenario) {
     corruptNext = false;
     gapMs = 0;
     bool first = true;
     for (const ScenarioStep& step : scenario.steps) {
+        at = scenario.name + ":" + std::to_string(step.line) + ": ";
         Outcome outcome = Outcome::Completed;
         switch (step.kind) {
         case ScenarioStep::Kind::Answer:
@@ -73,7 +78,7 @@ SimTerminal::Outcome SimTerminal::play(ByteLink& link, const Scenario& scenario)
             outcome = writeOrClose(link, step.bytes, gapMs);
             break;
         case ScenarioStep::Kind::Sleep:
-            std::this_thread::sleep_for(std::chrono::milliseconds(step.ms));
+            if (link.pause(step.ms) != ByteLink::Status::Ok) return Outcome::Stopped;
             break;
         case ScenarioStep::Kind::Slow:
             gapMs = step.ms;
@@ -83,7 +88,7 @@ SimTerminal::Outcome SimTerminal::play(ByteLink& link, const Scenario& scenario)
             break;
         case ScenarioStep::Kind::Drop:
             // A pseudo-terminal discards unread input when it hangs up: let the last bytes be read first.
-            std::this_thread::sleep_for(std::chrono::milliseconds(LingerMs));
+            if (link.pause(LingerMs) != ByteLink::Status::Ok) return Outcome::Stopped;
             say("-- hanging up");
             return Outcome::Dropped;
         }
@@ -99,9 +104,9 @@ SimTerminal::Outcome SimTerminal::answer(ByteLink& link, const ScenarioStep& ste
         Incoming frame;
         switch (readFrame(link, first ? -1 : RequestTimeoutMs, frame)) {
         case Got::Frame: break;
-        case Got::Eot: say("-- the register aborted"); return Outcome::Ended;
-        case Got::Timeout: say("-- no frame from the register; dialogue ends"); return Outcome::Ended;
-        case Got::Closed: say("-- the register went away"); return Outcome::Closed;
+        case Got::Eot: fail("the register aborted"); return Outcome::Ended;
+        case Got::Timeout: fail("no frame from the register; dialogue ends"); return Outcome::Ended;
+        case Got::Closed: fail("the register went away"); return Outcome::Closed;
         case Got::Stopped: return Outcome::Stopped;
         }
         first = false;
@@ -142,7 +147,7 @@ SimTerminal::Outcome SimTerminal::keepSilent(ByteLink& link) {
         case Got::Frame: say("<- " + byteName(frame.start) + " " + std::to_string(frame.data.size()) + " bytes (no reply)"); break;
         case Got::Eot: return Outcome::Ended;
         case Got::Timeout: return Outcome::Completed;
-        case Got::Closed: say("-- the register went away"); return Outcome::Closed;
+        case Got::Closed: fail("the register went away"); return Outcome::Closed;
         case Got::Stopped: return Outcome::Stopped;
         }
     }
@@ -150,6 +155,10 @@ SimTerminal::Outcome SimTerminal::keepSilent(ByteLink& link) {
 
 SimTerminal::Outcome SimTerminal::sendFrame(ByteLink& link, std::uint8_t start, const std::vector<RawTag>& tags) {
     const Bytes data = WireDump::encode(tags, ByteOrder::LsbFirst);
+    if (data.size() > WireDump::MaxFramed) {
+        fail("a frame of " + std::to_string(data.size()) + " data bytes cannot be sent");
+        return Outcome::Ended;
+    }
     const std::uint8_t check = xorCheck(data.data(), data.size());
     Bytes frame{start, static_cast<std::uint8_t>(data.size() >> 8), static_cast<std::uint8_t>(data.size())};
     frame.insert(frame.end(), data.begin(), data.end());
@@ -168,21 +177,21 @@ SimTerminal::Outcome SimTerminal::sendFrame(ByteLink& link, std::uint8_t start, 
         std::uint8_t reply = 0;
         const ByteLink::Status status = link.readByte(reply, ReplyTimeoutMs);
         if (status == ByteLink::Status::Timeout) {
-            say("-- no reply from the register; dialogue ends");
+            fail("no reply from the register; dialogue ends");
             return Outcome::Ended;
         }
         if (status != ByteLink::Status::Ok) {
-            if (status == ByteLink::Status::Closed) say("-- the register went away");
+            if (status == ByteLink::Status::Closed) fail("the register went away");
             return outcomeOf(status);
         }
         say("<- " + byteName(reply));
         if (reply == ACK) return Outcome::Completed;
         if (reply != NAK) {
-            say("-- dialogue ends");
+            fail(byteName(reply) + " instead of ACK or NAK; dialogue ends");
             return Outcome::Ended;
         }
     }
-    say("-- frame refused " + std::to_string(SendAttempts) + " times; dialogue ends");
+    fail("frame refused " + std::to_string(SendAttempts) + " times; dialogue ends");
     return Outcome::Ended;
 }
 
@@ -213,7 +222,7 @@ SimTerminal::Got SimTerminal::readFrame(ByteLink& link, int timeoutMs, Incoming&
         }
         if (status == ByteLink::Status::Ok) status = link.readByte(frame.check, ByteTimeoutMs);
         if (status == ByteLink::Status::Ok) return Got::Frame;
-        if (status == ByteLink::Status::Timeout) say("<- " + byteName(first) + " frame cut short");
+        if (status == ByteLink::Status::Timeout) fail(byteName(first) + " frame cut short");
         return got(status);
     }
 }
@@ -221,7 +230,7 @@ SimTerminal::Got SimTerminal::readFrame(ByteLink& link, int timeoutMs, Incoming&
 SimTerminal::Outcome SimTerminal::writeOrClose(ByteLink& link, const Bytes& bytes, int gap) {
     const ByteLink::Status status = link.write(bytes.data(), bytes.size(), gap);
     if (status == ByteLink::Status::Ok) return Outcome::Completed;
-    if (status == ByteLink::Status::Closed) say("-- the register went away");
+    if (status == ByteLink::Status::Closed) fail("the register went away");
     return outcomeOf(status);
 }
 
@@ -245,6 +254,7 @@ std::vector<RawTag> SimTerminal::resolve(const std::vector<TagSpec>& specs) cons
             tags.push_back(spec.tag);
             continue;
         }
+        const std::size_t before = tags.size();
         for (const RawTag& asked : request) {
             if (asked.number != spec.tag.number) continue;
             RawTag echoed = asked;
@@ -255,6 +265,7 @@ std::vector<RawTag> SimTerminal::resolve(const std::vector<TagSpec>& specs) cons
             }
             tags.push_back(std::move(echoed));
         }
+        if (tags.size() == before) fail("tag " + std::to_string(spec.tag.number) + " to echo is not in the request");
     }
     return tags;
 }

@@ -27,7 +27,8 @@ public:
     /// `sink` receives one line of text per event; it may be empty.
     explicit SimTerminal(Sink sink);
 
-    /// Waits for the register's request (for ever) and plays `scenario`.
+    /// Waits for the register's request (for ever) and plays `scenario`. A
+    /// step that fails names its line ("-- FILE:LINE: reason").
     Outcome play(ByteLink& link, const Scenario& scenario);
 
     /// Waits longer than the register's 6 s reply wait before giving up.
@@ -52,8 +53,11 @@ private:
     void linger(ByteLink& link);
     std::vector<RawTag> resolve(const std::vector<TagSpec>& specs) const;
     void say(const std::string& text) const;
+    /// A step that went wrong, named by its line.
+    void fail(const std::string& text) const;
 
     Sink sink;
+    std::string at; ///< "SCENARIO:LINE: " of the step playing
     std::vector<RawTag> request;
     bool corruptNext = false;
     int gapMs = 0;

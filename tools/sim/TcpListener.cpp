@@ -42,7 +42,7 @@ bool TcpListener::listen(unsigned short port, std::string& error) {
 int TcpListener::accept(const std::atomic<bool>* stop) {
     while (!(stop && stop->load())) {
         pollfd p{fd, POLLIN, 0};
-        const int ready = ::poll(&p, 1, 100);
+        const int ready = ::poll(&p, 1, 50);
         if (ready < 0 && errno != EINTR) return -1;
         if (ready <= 0) continue;
         const int peer = ::accept4(fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);

@@ -1,7 +1,5 @@
 #include "wire/Bytes.h"
 
-#include <cctype>
-
 namespace ecrtool {
 
 namespace {
@@ -12,6 +10,21 @@ int nibble(char c) {
     return -1;
 }
 } // namespace
+
+bool parseNumber(const std::string& text, std::uint64_t max, std::uint64_t& out) {
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const std::size_t from = hex ? 2 : 0;
+    if (text.size() == from) return false;
+    std::uint64_t value = 0;
+    for (std::size_t i = from; i < text.size(); ++i) {
+        const int digit = hex ? nibble(text[i]) : (text[i] >= '0' && text[i] <= '9' ? text[i] - '0' : -1);
+        if (digit < 0) return false;
+        value = value * (hex ? 16 : 10) + static_cast<std::uint64_t>(digit);
+        if (value > max) return false;
+    }
+    out = value;
+    return true;
+}
 
 bool parseHex(const std::string& text, Bytes& out, std::string& error) {
     out.clear();

@@ -13,6 +13,11 @@ using Bytes = std::vector<std::uint8_t>;
 /// byte first, so each side of the line has its own.
 enum class ByteOrder { LsbFirst, MsbFirst };
 
+/// Decimal digits, or "0x" and hex digits: nothing else (no sign, no space,
+/// and a leading zero does not mean octal). False when `text` is no such
+/// number or exceeds `max`.
+bool parseNumber(const std::string& text, std::uint64_t max, std::uint64_t& out);
+
 /// "02 00 03", "020003" or "0x02,0x00" -> bytes; false with `error` set on
 /// anything that is not whole hex pairs.
 bool parseHex(const std::string& text, Bytes& out, std::string& error);

@@ -1,21 +1,8 @@
 #include "wire/TagSpec.h"
 
-#include <cerrno>
-#include <cstdlib>
-
 namespace ecrtool {
 
 namespace {
-
-bool parseNumber(const std::string& text, std::uint32_t& out) {
-    if (text.empty() || text[0] == '-' || text[0] == '+' || text[0] == ' ') return false;
-    errno = 0;
-    char* end = nullptr;
-    const unsigned long long value = std::strtoull(text.c_str(), &end, 0);
-    if (errno != 0 || *end != '\0' || value > 0xFFFFFFFFull) return false;
-    out = static_cast<std::uint32_t>(value);
-    return true;
-}
 
 bool startsWith(const std::string& text, const char* prefix) {
     return text.rfind(prefix, 0) == 0;
@@ -31,10 +18,12 @@ bool TagSpec::parse(const std::string& text, ByteOrder numberOrder, bool allowEc
         error = "'" + text + "' is not NUM=VALUE";
         return false;
     }
-    if (!parseNumber(text.substr(0, eq), out.tag.number)) {
-        error = "'" + text.substr(0, eq) + "' is not a tag number (0 to 4294967295)";
+    std::uint64_t number = 0;
+    if (!parseNumber(text.substr(0, eq), 0xFFFFFFFF, number)) {
+        error = "'" + text.substr(0, eq) + "' is not a tag number (decimal or 0x hex, at most 0xFFFFFFFF)";
         return false;
     }
+    out.tag.number = static_cast<std::uint32_t>(number);
     const std::string value = text.substr(eq + 1);
     if (allowEcho && (value == "echo" || value == "u32:echo")) {
         out.echo = true;
@@ -42,12 +31,11 @@ bool TagSpec::parse(const std::string& text, ByteOrder numberOrder, bool allowEc
         return true;
     }
     if (startsWith(value, "u32:")) {
-        std::uint32_t number = 0;
-        if (!parseNumber(value.substr(4), number)) {
-            error = "'" + value + "' is not a 32-bit unsigned number";
+        if (!parseNumber(value.substr(4), 0xFFFFFFFF, number)) {
+            error = "'" + value + "' is not a 32-bit unsigned number (decimal or 0x hex)";
             return false;
         }
-        putU32(out.tag.value, number, numberOrder);
+        putU32(out.tag.value, static_cast<std::uint32_t>(number), numberOrder);
     } else if (startsWith(value, "hex:")) {
         std::string why;
         if (!parseHex(value.substr(4), out.tag.value, why)) {

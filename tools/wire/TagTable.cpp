@@ -1,18 +1,17 @@
 #include "wire/TagTable.h"
 
+#include "ecrlink/TLVMessage.h"
+
 #include <iomanip>
 #include <sstream>
 
 namespace ecrtool {
+namespace TagTable {
 
 namespace {
 
 constexpr std::size_t MaxHexBytes = 16;
 constexpr std::size_t MaxText = 48;
-
-bool isFileTag(std::uint32_t number) {
-    return number == 44 || number == 85;
-}
 
 std::string shortHex(const std::uint8_t* data, std::size_t size) {
     if (size <= MaxHexBytes) return toHex(data, size);
@@ -32,12 +31,12 @@ std::string pieceHeader(const RawTag& tag) {
 }
 
 bool hasPieceHeader(const RawTag& tag, bool rawPieces) {
-    return rawPieces && isFileTag(tag.number) && tag.value.size() >= 8;
+    return rawPieces && CTLVMessage::isFileTag(static_cast<int>(tag.number)) && tag.value.size() >= 8;
 }
 
 } // namespace
 
-std::string TagTable::table(const std::vector<RawTag>& tags, ByteOrder numberOrder, bool rawPieces,
+std::string table(const std::vector<RawTag>& tags, ByteOrder numberOrder, bool rawPieces,
                             const std::string& indent) {
     std::ostringstream out;
     if (tags.empty()) {
@@ -63,7 +62,7 @@ std::string TagTable::table(const std::vector<RawTag>& tags, ByteOrder numberOrd
     return out.str();
 }
 
-std::string TagTable::summary(const std::vector<RawTag>& tags, ByteOrder numberOrder, bool rawPieces) {
+std::string summary(const std::vector<RawTag>& tags, ByteOrder numberOrder, bool rawPieces) {
     std::string text;
     for (const RawTag& tag : tags) {
         const std::uint8_t* v = tag.value.data();
@@ -83,4 +82,5 @@ std::string TagTable::summary(const std::vector<RawTag>& tags, ByteOrder numberO
     return text.empty() ? "(no tags)" : text;
 }
 
+} // namespace TagTable
 } // namespace ecrtool

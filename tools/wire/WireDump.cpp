@@ -1,8 +1,9 @@
 #include "wire/WireDump.h"
 
 namespace ecrtool {
+namespace WireDump {
 
-Bytes WireDump::encode(const std::vector<RawTag>& tags, ByteOrder order) {
+Bytes encode(const std::vector<RawTag>& tags, ByteOrder order) {
     Bytes out;
     for (const RawTag& tag : tags) {
         putU32(out, tag.number, order);
@@ -12,7 +13,7 @@ Bytes WireDump::encode(const std::vector<RawTag>& tags, ByteOrder order) {
     return out;
 }
 
-bool WireDump::decode(const std::uint8_t* data, std::size_t size, ByteOrder order, std::vector<RawTag>& tags,
+bool decode(const std::uint8_t* data, std::size_t size, ByteOrder order, std::vector<RawTag>& tags,
                       std::string& error) {
     tags.clear();
     std::size_t at = 0;
@@ -39,4 +40,5 @@ bool WireDump::decode(const std::uint8_t* data, std::size_t size, ByteOrder orde
     return true;
 }
 
+} // namespace WireDump
 } // namespace ecrtool
