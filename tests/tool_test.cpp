@@ -184,7 +184,6 @@ INSTANTIATE_TEST_SUITE_P(Tool, Run, testing::ValuesIn(std::vector<Case>{
     {"Oversize", {}, 1, {"ecrlink: send: 309 Max Message size exceeded.\n"}, "oversize"},
     {"NakNakAck", {}, 0, {Answer, "\"DONE\""}, "nak\nnak\nack\nsend 2=DONE\n"},
     {"CardPresented", {}, 0, {"\"LATE\""}, "ack\nsleep 2000\nsend 2=LATE\n"},
-    {"PinEntered", {}, 0, {"\"APPROVED\""}, Pin},
     {"RegisterGivesUp", {}, 1, {"ecrlink: send: 320 no frame"}, "ack\nsleep 700\nsend 2=LATE\n", {"--wait", "300"}, true,
      {"/scenario.txt:3: EOT instead of ACK or NAK; dialogue ends/"}},
     {"UnknownStartByte", {}, 0, {"went on after 308 Unknown STX received.\n", "\"LATE\""}, "ack\nraw 05\nsend 2=LATE\n"},
