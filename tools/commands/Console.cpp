@@ -1,0 +1,22 @@
+#include "commands/Console.h"
+
+#include <mutex>
+
+namespace ecrtool {
+namespace Console {
+
+namespace {
+std::mutex& lock() {
+    static std::mutex m;
+    return m;
+}
+} // namespace
+
+void write(std::FILE* stream, const std::string& text) {
+    std::lock_guard<std::mutex> guard(lock());
+    std::fwrite(text.data(), 1, text.size(), stream);
+    std::fflush(stream);
+}
+
+} // namespace Console
+} // namespace ecrtool

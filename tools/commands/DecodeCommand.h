@@ -1,0 +1,15 @@
+#pragma once
+
+#include <string>
+
+namespace ecrtool {
+
+/// `ecrlink decode`: explains a captured frame or dump given as hex.
+namespace DecodeCommand {
+
+/// `order`: "in", "out" or empty to try both.
+int run(const std::string& hex, const std::string& order);
+
+} // namespace DecodeCommand
+
+} // namespace ecrtool

@@ -1,0 +1,31 @@
+#include "commands/LogPump.h"
+
+#include "commands/Console.h"
+
+#include "ecrlink/Logger.h"
+
+#include <chrono>
+#include <string>
+
+namespace ecrtool {
+
+LogPump::LogPump(std::FILE* stream) : out(stream) {
+    Logger::get().enable(Logger::Level(1));
+    worker = std::thread([this] { run(); });
+}
+
+LogPump::~LogPump() {
+    stopping = true;
+    worker.join();
+    Logger::get().disable();
+    for (const std::string& line : Logger::get().drain()) Console::write(out, line + "\n");
+}
+
+void LogPump::run() {
+    std::string line;
+    while (!stopping.load()) {
+        if (Logger::get().pop(line, std::chrono::milliseconds(50))) Console::write(out, line + "\n");
+    }
+}
+
+} // namespace ecrtool

@@ -1,0 +1,120 @@
+#include "commands/SimCommand.h"
+
+#include "sim/ByteLink.h"
+#include "commands/Console.h"
+#include "sim/PtyPort.h"
+#include "sim/Scenario.h"
+#include "sim/SimTerminal.h"
+#include "sim/TcpListener.h"
+
+#include <atomic>
+#include <csignal>
+
+#include <pthread.h>
+
+#include <unistd.h>
+
+namespace ecrtool {
+
+namespace {
+
+std::atomic<bool> interrupted{false};
+// The link in use; the handler runs on the one thread that sets it (the
+// others block the signals), so it never sees a link being destroyed.
+std::atomic<ByteLink*> active{nullptr};
+
+void onSignal(int) {
+    interrupted.store(true);
+    if (ByteLink* link = active.load()) link->interrupt();
+}
+
+void catchSignals() {
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+}
+
+// Makes `link` the one a signal interrupts while it lives.
+struct Active {
+    explicit Active(ByteLink& link) { active.store(&link); }
+    ~Active() { active.store(nullptr); }
+};
+
+void printLine(const std::string& line) {
+    Console::out(line + "\n");
+}
+
+int servePty(const Scenario& scenario, bool once) {
+    SimTerminal terminal(printLine);
+    for (;;) {
+        PtyPort pty;
+        std::string error;
+        if (!pty.open(error)) {
+            Console::err("ecrlink: sim: " + error + "\n");
+            return 1;
+        }
+        printLine("listening on " + pty.slavePath());
+        ByteLink link(pty.masterFd(), &interrupted);
+        const Active current(link);
+        for (;;) {
+            const SimTerminal::Outcome outcome = terminal.play(link, scenario);
+            if (once || outcome == SimTerminal::Outcome::Stopped || interrupted.load()) return 0;
+            // After a hang-up the line is gone; a fresh pseudo-terminal takes its place.
+            if (outcome == SimTerminal::Outcome::Dropped || outcome == SimTerminal::Outcome::Closed) break;
+        }
+    }
+}
+
+int serveTcp(const Scenario& scenario, unsigned short port, bool once) {
+    TcpListener listener;
+    std::string error;
+    if (!listener.listen(port, error)) {
+        Console::err("ecrlink: sim: " + error + "\n");
+        return 1;
+    }
+    printLine("listening on 127.0.0.1:" + std::to_string(listener.port()));
+    SimTerminal terminal(printLine);
+    for (;;) {
+        const int peer = listener.accept(&interrupted);
+        if (peer < 0) return interrupted.load() ? 0 : 1;
+        printLine("-- register connected");
+        SimTerminal::Outcome outcome = SimTerminal::Outcome::Completed;
+        {
+            ByteLink link(peer, &interrupted);
+            const Active current(link);
+            do {
+                outcome = terminal.play(link, scenario);
+            } while (!once && outcome != SimTerminal::Outcome::Stopped && outcome != SimTerminal::Outcome::Dropped &&
+                     outcome != SimTerminal::Outcome::Closed);
+        }
+        ::close(peer);
+        if (once || outcome == SimTerminal::Outcome::Stopped || interrupted.load()) return 0;
+    }
+}
+
+} // namespace
+
+namespace SimCommand {
+
+int run(const Options& options) {
+    Scenario scenario;
+    std::string error;
+    if (!Scenario::load(options.scenario, scenario, error)) {
+        Console::err("ecrlink: sim: " + error + "\n");
+        return 2;
+    }
+    catchSignals();
+    if (options.tcpPort >= 0) return serveTcp(scenario, static_cast<unsigned short>(options.tcpPort), options.once);
+    return servePty(scenario, options.once);
+}
+
+} // namespace SimCommand
+
+} // namespace ecrtool

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string>
+
+namespace ecrtool {
+
+/// `ecrlink sim`: serves the simulated terminal on a pseudo-terminal or a
+/// TCP port until interrupted (or after one dialogue with --once).
+namespace SimCommand {
+
+struct Options {
+    int tcpPort = -1; ///< -1: pseudo-terminal
+    std::string scenario = "purchase";
+    bool once = false;
+};
+/// Ctrl-C (SIGINT) or SIGTERM ends it within 100 ms, whatever it is doing.
+int run(const Options& options);
+
+} // namespace SimCommand
+
+} // namespace ecrtool

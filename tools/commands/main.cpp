@@ -1,0 +1,145 @@
+// The ecrlink command-line program: a simulated payment terminal, the
+// register side of a dialogue, a frame decoder and a self-contained demo.
+
+#include "commands/Console.h"
+#include "commands/DecodeCommand.h"
+#include "commands/DemoCommand.h"
+#include "commands/LogPump.h"
+#include "register/RegisterSession.h"
+#include "sim/Scenario.h"
+#include "sim/ScenarioParser.h"
+#include "commands/SimCommand.h"
+#include "wire/TagSpec.h"
+
+#include <CLI/CLI.hpp>
+
+#include <csignal>
+#include <map>
+#include <memory>
+
+#include <pthread.h>
+
+using namespace ecrtool;
+
+namespace {
+
+constexpr int BadArguments = 2;
+
+int sendCommand(const std::vector<std::string>& tagTexts, RegisterSession::Options options) {
+    std::map<std::uint32_t, std::string> given;
+    for (const std::string& text : tagTexts) {
+        TagSpec spec;
+        std::string error;
+        // The library stores numbers most significant byte first; so does the tool.
+        if (!TagSpec::parse(text, ByteOrder::MsbFirst, false, spec, error)) {
+            Console::err("ecrlink: send: " + error + "\n");
+            return BadArguments;
+        }
+        // A message holds one tag per number: a second one would replace the first unseen.
+        if (!given.emplace(spec.tag.number, text).second) {
+            Console::err("ecrlink: send: tag " + std::to_string(spec.tag.number) + " given twice (--tag " +
+                         given[spec.tag.number] + ", --tag " + text + "); give each tag number once\n");
+            return BadArguments;
+        }
+        options.request.push_back(spec.tag);
+    }
+    RegisterSession session;
+    return session.run(options);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // A register that hangs up must not kill the simulated terminal.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    CLI::App app{"ecrlink: talk to a card payment terminal, or play one"};
+    app.require_subcommand(1);
+    bool verbose = false;
+    auto addVerbose = [&](CLI::App* command) {
+        command->add_flag("-v,--verbose", verbose, "show the library's log lines on stderr");
+    };
+
+    SimCommand::Options sim;
+    bool simPty = false;
+    CLI::App* simApp = app.add_subcommand("sim", "simulated payment terminal on a pseudo-terminal or a TCP port");
+    simApp->footer(std::string("\nBuilt-in scenarios: ") + Scenario::builtinNames() +
+                   "\n(purchase: ACK, a status frame, a status message (tag 1 = 13), a receipt in 3\n"
+                   "pieces of file tag 44, then the answer 2=APPROVED 3=A1B2C3 4=<the number in tag 4 of the request>)\n\n" +
+                   ScenarioParser::formatHelp());
+    CLI::Option* ptyOption = simApp->add_flag("--pty", simPty, "serve on a pseudo-terminal (the default); prints its path");
+    simApp->add_option("--tcp", sim.tcpPort, "serve on 127.0.0.1:PORT (0: any free port); prints the port")
+        ->check(CLI::Range(0, 65535))
+        ->excludes(ptyOption);
+    simApp->add_option("--scenario", sim.scenario, "built-in scenario name or scenario file")->capture_default_str();
+    simApp->add_flag("--once", sim.once, "exit after one dialogue");
+    addVerbose(simApp);
+
+    std::vector<std::string> tagTexts;
+    RegisterSession::Options send;
+    CLI::App* sendApp = app.add_subcommand("send", "send a request to a terminal and receive until its answer");
+    sendApp->add_option("address", send.address, "serial:DEVICE[?baud=N] or tcp:HOST:PORT")->required();
+    sendApp->add_option("-t,--tag", tagTexts, "NUM=VALUE, each NUM once (a repeated one is refused); VALUE is text, text:TEXT, u32:N (stored most significant byte first, as the library does) or hex:BYTES; numbers decimal or 0x hex")
+        ->required()
+        ->take_all()
+        ->allow_extra_args(false);
+    sendApp->add_option("--receipt", send.receiptFile, "save the receipt to FILE");
+    sendApp->add_option("--wait", send.idleMs, "idle time-out: milliseconds to keep waiting while the terminal sends nothing")
+        ->check(CLI::Range(1, 3600000))
+        ->capture_default_str();
+    sendApp->add_option("--timeout", send.overallMs, "overall time-out: milliseconds for the whole dialogue")
+        ->check(CLI::Range(1, 86400000))
+        ->capture_default_str();
+    addVerbose(sendApp);
+
+    std::vector<std::string> hexWords;
+    std::string order;
+    CLI::App* decodeApp = app.add_subcommand("decode", "explain a frame (02/12 LL LL data check) or a dump given as hex");
+    decodeApp->add_option("hex", hexWords, "the bytes in hex; spaces allowed")->required();
+    decodeApp->add_option("--order", order, "dump byte order: in (terminal to register) or out")
+        ->check(CLI::IsMember({"in", "out"}));
+    addVerbose(decodeApp);
+
+    CLI::App* demoApp = app.add_subcommand("demo", "a whole purchase against the simulated terminal, in this process");
+    addVerbose(demoApp);
+
+    // CLI11 would only say that a command is missing.
+    if (argc > 1 && argv[1][0] != '-') {
+        bool known = false;
+        for (const CLI::App* command : app.get_subcommands({})) known = known || command->check_name(argv[1]);
+        if (!known) {
+            Console::err(std::string("ecrlink: unknown command '") + argv[1] + "' (commands: sim, send, decode, demo)\n");
+            return BadArguments;
+        }
+    }
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        app.exit(e);
+        return BadArguments;
+    }
+
+    // Ctrl-C cancels a dialogue or stops the terminal, so every thread leaves
+    // the signal to the one that handles it.
+    if (sendApp->parsed() || simApp->parsed()) {
+        sigset_t cancelling;
+        sigemptyset(&cancelling);
+        sigaddset(&cancelling, SIGINT);
+        sigaddset(&cancelling, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &cancelling, nullptr);
+    }
+    std::unique_ptr<LogPump> pump;
+    if (verbose) pump = std::make_unique<LogPump>();
+    if (simApp->parsed()) return SimCommand::run(sim);
+    if (sendApp->parsed()) return sendCommand(tagTexts, send);
+    if (decodeApp->parsed()) {
+        std::string hex;
+        for (const std::string& word : hexWords) hex += word + " ";
+        return DecodeCommand::run(hex, order);
+    }
+    return DemoCommand::run();
+}

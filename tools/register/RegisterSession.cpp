@@ -1,0 +1,145 @@
+#include "register/RegisterSession.h"
+
+#include "commands/Console.h"
+#include "wire/TagTable.h"
+
+#include "ecrlink/ChannelFactory.h"
+#include "ecrlink/ECRProto.h"
+#include "ecrlink/TLVMessage.h"
+
+#include <atomic>
+#include <csignal>
+#include <fstream>
+#include <thread>
+
+#include <pthread.h>
+
+namespace ecrtool {
+
+namespace {
+
+std::vector<RawTag> tagsOf(CTLVMessage& message) {
+    std::vector<CTLVTag*> all;
+    message.getAllTags(all);
+    std::vector<RawTag> tags;
+    for (CTLVTag* tag : all) {
+        RawTag raw;
+        unsigned int length = 0;
+        tag->getType(raw.number);
+        tag->getLength(length);
+        raw.value.resize(length);
+        unsigned int copied = 0;
+        if (length > 0) tag->getValue(raw.value.data(), length, copied);
+        tags.push_back(std::move(raw));
+    }
+    return tags;
+}
+
+// "CODE TEXT", and the system's reason when the channel kept one.
+std::string describe(unsigned int code, const Communication::Channel& channel) {
+    std::string text = std::to_string(code) + " " + ecrlinkResultText(code);
+    const std::string reason = channel.lastError();
+    if (!reason.empty() && code != ECRPResult::IdleTimeout && code != ECRPResult::OverallTimeout &&
+        code != ECRPResult::Cancelled)
+        text += ": " + reason;
+    return text;
+}
+
+// Turns SIGINT and SIGTERM into a cancel of the dialogue while it runs; the
+// signals are taken by a thread of their own, so no handler touches a lock.
+class CancelOnSignal {
+public:
+    explicit CancelOnSignal(CECRDialogue& dialogue) {
+        sigemptyset(&signals);
+        sigaddset(&signals, SIGINT);
+        sigaddset(&signals, SIGTERM);
+        sigaddset(&signals, SIGUSR1); // ours, to end the watcher
+        pthread_sigmask(SIG_BLOCK, &signals, &previous);
+        watcher = std::thread([this, &dialogue] {
+            int number = 0;
+            while (sigwait(&signals, &number) == 0 && number != SIGUSR1) {
+                caught = true;
+                dialogue.cancel();
+            }
+        });
+    }
+    ~CancelOnSignal() {
+        pthread_kill(watcher.native_handle(), SIGUSR1);
+        watcher.join();
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    }
+    bool fired() const { return caught; }
+
+private:
+    sigset_t signals{}, previous{};
+    std::atomic<bool> caught{false};
+    std::thread watcher;
+};
+
+} // namespace
+
+int RegisterSession::run(const Options& options) {
+    receiptText.clear();
+    int rc = 0;
+    std::string error;
+    Communication::Channel* channel = Communication::createChannel(options.address, rc, error);
+    if (!channel) {
+        Console::err("ecrlink: bad address '" + options.address + "': " + error + "\n");
+        return 2;
+    }
+    CECRProto proto;
+    proto.setCommunication(channel);
+    if (const unsigned int opened = proto.open(true)) {
+        Console::err("ecrlink: open " + options.address + ": " + describe(opened, *channel) + "\n");
+        return 1;
+    }
+
+    CTLVMessage request;
+    for (const RawTag& tag : options.request)
+        request.addTag(new CTLVTag(tag.number, tag.value.data(), static_cast<unsigned int>(tag.value.size())));
+    Console::out("register -> terminal: request\n" + TagTable::table(options.request, ByteOrder::MsbFirst, false));
+
+    CECRDialogue dialogue(proto);
+    dialogue.setIdleTimeout(options.idleMs);
+    dialogue.setOverallTimeout(options.overallMs);
+    dialogue.onStatus([](CTLVMessage& status) {
+        Console::out("terminal -> register: status message (312)\n" +
+                     TagTable::table(tagsOf(status), ByteOrder::LsbFirst, false));
+    });
+    CTLVMessage answer;
+    unsigned int result = 0;
+    {
+        CancelOnSignal signals(dialogue);
+        result = dialogue.run(request, answer);
+    }
+    for (unsigned int code : dialogue.recovered())
+        Console::out("terminal -> register: went on after " + std::to_string(code) + " " + ecrlinkResultText(code) +
+                     "\n");
+    proto.close();
+    receiptText.assign(dialogue.receipt().begin(), dialogue.receipt().end());
+    if (result != ECRPResult::Ok) {
+        Console::err("ecrlink: send: " + describe(result, *channel) + "\n");
+        return 1;
+    }
+    if (!receiptText.empty())
+        Console::out("terminal -> register: receipt complete (" + std::to_string(receiptText.size()) + " bytes)\n");
+    Console::out("terminal -> register: answer\n" + TagTable::table(tagsOf(answer), ByteOrder::LsbFirst, false));
+
+    if (!options.receiptFile.empty()) {
+        if (receiptText.empty()) {
+            Console::err("ecrlink: receipt: the terminal sent none\n");
+            return 1;
+        }
+        std::ofstream file(options.receiptFile, std::ios::binary);
+        file.write(receiptText.data(), static_cast<std::streamsize>(receiptText.size()));
+        if (!file.flush()) {
+            Console::err("ecrlink: receipt: cannot write " + options.receiptFile + "\n");
+            return 1;
+        }
+        Console::out("receipt saved to " + options.receiptFile + " (" + std::to_string(receiptText.size()) +
+                     " bytes)\n");
+    }
+    return 0;
+}
+
+} // namespace ecrtool

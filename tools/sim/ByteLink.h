@@ -1,0 +1,49 @@
+#pragma once
+
+#include "ecrlink/DescriptorChannel.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+namespace ecrtool {
+
+/// The simulated terminal's end of the line: a pseudo-terminal master or a
+/// TCP socket, read and written through the library's descriptor channel.
+/// Waits are cut into slices of at most 50 ms so that a raised stop flag ends
+/// them quickly; interrupt() ends a wait at once. One thread uses the link.
+class ByteLink {
+public:
+    enum class Status { Ok, Timeout, Closed, Stopped };
+
+    /// Works on a duplicate of `fd`, which stays the caller's. `stop` may be null.
+    ByteLink(int fd, const std::atomic<bool>* stop);
+
+    /// Waits up to `timeoutMs` (negative: for ever) for one byte.
+    Status readByte(std::uint8_t& byte, int timeoutMs);
+    /// Reads exactly `size` bytes, each within `timeoutMs` of the previous one.
+    Status readExact(std::uint8_t* buffer, std::size_t size, int timeoutMs);
+    /// Writes everything; with `gapMs` > 0, one byte at a time with that pause.
+    /// A line that takes nothing for 2 s counts as closed.
+    Status write(const std::uint8_t* data, std::size_t size, int gapMs = 0);
+    /// Waits `ms` unless stopped first.
+    Status pause(int ms);
+    /// Gives back the byte just read by readByte(); the next read returns it again.
+    void unreadByte() {
+        if (start > 0) --start;
+    }
+    /// Any thread, also a signal handler: the wait in progress ends as Stopped
+    /// once the stop flag is raised.
+    void interrupt() { line.interrupt(); }
+
+private:
+    bool stopRequested() const { return stop && stop->load(); }
+
+    Communication::DescriptorChannel line;
+    const std::atomic<bool>* stop;
+    std::uint8_t buffer[512];
+    std::size_t start = 0;
+    std::size_t end = 0;
+};
+
+} // namespace ecrtool

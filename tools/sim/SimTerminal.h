@@ -1,0 +1,66 @@
+#pragma once
+
+#include "sim/ByteLink.h"
+#include "sim/Scenario.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace ecrtool {
+
+/// The simulated payment terminal: plays a scenario against the register on
+/// a ByteLink and reports every frame and control byte it sees and sends.
+/// It speaks the terminal's side of the byte order: requests are read most
+/// significant byte first, answers written least significant byte first.
+class SimTerminal {
+public:
+    enum class Outcome {
+        Completed, ///< every step played
+        Ended,     ///< the register aborted or fell silent
+        Dropped,   ///< the scenario hung up the line
+        Closed,    ///< the register went away
+        Stopped,   ///< a stop was requested
+    };
+    using Sink = std::function<void(const std::string&)>;
+
+    /// `sink` receives one line of text per event; it may be empty.
+    explicit SimTerminal(Sink sink);
+
+    /// Waits for the register's request (for ever) and plays `scenario`. A
+    /// step that fails names its line ("-- FILE:LINE: reason").
+    Outcome play(ByteLink& link, const Scenario& scenario);
+
+    /// Waits longer than the register's 6 s reply wait before giving up.
+    static constexpr int RequestTimeoutMs = 8000;
+    static constexpr int ReplyTimeoutMs = 3000;
+    static constexpr int ByteTimeoutMs = 1500;
+    static constexpr int SendAttempts = 3;
+
+private:
+    struct Incoming {
+        std::uint8_t start = 0;
+        Bytes data;
+        std::uint8_t check = 0;
+    };
+    enum class Got { Frame, Eot, Timeout, Closed, Stopped };
+
+    Outcome answer(ByteLink& link, const ScenarioStep& step, bool first);
+    Outcome keepSilent(ByteLink& link);
+    Outcome sendFrame(ByteLink& link, std::uint8_t start, const std::vector<RawTag>& tags);
+    Got readFrame(ByteLink& link, int timeoutMs, Incoming& frame);
+    Outcome writeOrClose(ByteLink& link, const Bytes& bytes, int gapMs);
+    void linger(ByteLink& link);
+    std::vector<RawTag> resolve(const std::vector<TagSpec>& specs) const;
+    void say(const std::string& text) const;
+    /// A step that went wrong, named by its line.
+    void fail(const std::string& text) const;
+
+    Sink sink;
+    std::string at; ///< "SCENARIO:LINE: " of the step playing
+    std::vector<RawTag> request;
+    bool corruptNext = false;
+    int gapMs = 0;
+};
+
+} // namespace ecrtool

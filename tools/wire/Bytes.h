@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace ecrtool {
+
+using Bytes = std::vector<std::uint8_t>;
+
+/// Order of the 4-byte numbers in a dump header. The register writes its
+/// requests most significant byte first and reads answers least significant
+/// byte first, so each side of the line has its own.
+enum class ByteOrder { LsbFirst, MsbFirst };
+
+/// Decimal digits, or "0x" and hex digits: nothing else (no sign, no space,
+/// and a leading zero does not mean octal). False when `text` is no such
+/// number or exceeds `max`.
+bool parseNumber(const std::string& text, std::uint64_t max, std::uint64_t& out);
+
+/// "02 00 03", "020003" or "0x02,0x00" -> bytes; false with `error` set on
+/// anything that is not whole hex pairs.
+bool parseHex(const std::string& text, Bytes& out, std::string& error);
+/// Bytes as "02 00 03".
+std::string toHex(const std::uint8_t* data, std::size_t size);
+inline std::string toHex(const Bytes& data) { return toHex(data.data(), data.size()); }
+
+/// Writes and reads a 4-byte number in the given order.
+void putU32(Bytes& out, std::uint32_t value, ByteOrder order);
+std::uint32_t getU32(const std::uint8_t* in, ByteOrder order);
+
+/// True when every byte is printable ASCII, tab or line break.
+bool isPrintable(const std::uint8_t* data, std::size_t size);
+/// Printable text with line breaks and tabs shown as \n and \t.
+std::string escapeText(const std::uint8_t* data, std::size_t size);
+
+/// Exclusive-or of all bytes, start value 0.
+std::uint8_t xorCheck(const std::uint8_t* data, std::size_t size);
+
+} // namespace ecrtool

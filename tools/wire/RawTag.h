@@ -1,0 +1,13 @@
+#pragma once
+
+#include "wire/Bytes.h"
+
+namespace ecrtool {
+
+/// One record of a dump as it stands on the wire.
+struct RawTag {
+    std::uint32_t number = 0;
+    Bytes value;
+};
+
+} // namespace ecrtool
