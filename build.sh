@@ -3,6 +3,7 @@
 #   ./build.sh demo            the whole purchase dialogue against the simulated terminal
 #   ./build.sh test [PRESET]   every test (PRESET: dev, asan, tsan, clang, release; default dev)
 #   ./build.sh fuzz [SECONDS]  each fuzz target for SECONDS (clang, ASan+UBSan)
+#   ./build.sh bench [OPTIONS]  the hot paths next to their floors (docs/performance.md)
 #   ./build.sh example         installs the libraries into build/stage, builds examples/ against them, runs it
 #   ./build.sh deps            only the packages
 set -euo pipefail
@@ -46,6 +47,11 @@ test)
     build "$preset"
     ctest --preset "$preset" -j "$(nproc)" --timeout 120
     ;;
+bench)
+    packages+=(valgrind)
+    deps
+    bench/run.sh "$@"
+    ;;
 fuzz)
     deps
     fuzz/run.sh "${1:-60}"
@@ -71,7 +77,7 @@ example)
     echo "example: purchase completed against the simulated terminal"
     ;;
 *)
-    echo "usage: $0 demo | test [PRESET] | fuzz [SECONDS] | example | deps" >&2
+    echo "usage: $0 demo | test [PRESET] | bench [OPTIONS] | fuzz [SECONDS] | example | deps" >&2
     exit 2
     ;;
 esac
