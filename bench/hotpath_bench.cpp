@@ -629,8 +629,7 @@ void LogFiltered(benchmark::State& state) {
     benchmark::DoNotOptimize(passed);
     addRatioRow(state, "Logger::log, filtered out (floor: two relaxed loads)", p.lib[0], p.floor[0], p.ratio[0],
                 0.4 / 0.27);
-    rows.back().goal = "<= 0.40 ns";
-    rows.back().met = p.lib[0] <= 0.4;
+    rows.back().goal = "<= 1.48x (0.40 ns)";
 }
 BENCHMARK(LogFiltered)->Iterations(1);
 
