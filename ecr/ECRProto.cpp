@@ -172,7 +172,7 @@ unsigned int CECRProto::recvMessage(CTLVMessage& message) {
         const unsigned int rc = message.parseDump(data.get(), length);
         data.reset();
         if (rc != 0) {
-            logOnly("error: cannot recognize message (parsing failed) | rc = " + std::to_string(rc));
+            logOnly("error: cannot recognize message (parsing failed) | rc = ", rc);
             return rc;
         }
         unsigned int value = 0;
