@@ -1,5 +1,6 @@
 #include "ecrlink/ECRProto.h"
 
+#include "CheckByte.h"
 #include "ProtoLog.h"
 
 #include <climits>
@@ -225,8 +226,7 @@ unsigned int CECRProto::ecrRecv(unsigned char*& data, unsigned int& length, int 
         unsigned int rcData = readNBytes(data, length);
         if (rcData != 0) return rcData;
 
-        unsigned char expected = 0;
-        for (unsigned int i = 0; i < length; ++i) expected ^= data[i];
+        const unsigned char expected = checkByteOf(data, length);
 
         unsigned char check = 0;
         count = 0;
