@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <memory>
 
 const char* const aTLVErrors[7] = {
@@ -57,8 +58,15 @@ CTLVMessage::~CTLVMessage() {
 
 unsigned int CTLVMessage::addTag(CTLVTag* tag) {
     if (tag == nullptr) return TLVResult::InvalidArgument;
-    unsigned int number = 0;
-    tag->getType(number);
+    const unsigned int number = tag->type;
+    // Dumps list their tags in ascending order: a number above the last one
+    // goes at the end without a search.
+    if (!tags.empty() && std::prev(tags.end())->first < number) {
+        std::unique_ptr<CTLVTag> owned(tag);
+        tags.emplace_hint(tags.end(), number, tag);
+        owned.release();
+        return TLVResult::Ok;
+    }
     auto found = tags.find(number);
     if (found != tags.end()) {
         if (found->second != tag) {

@@ -30,7 +30,10 @@ CTLVTag::~CTLVTag() {
 
 unsigned int CTLVTag::setValue(const unsigned char* data, unsigned int len) {
     if (data == nullptr) return TLVResult::InvalidArgument;
-    allocValue(len);
+    clearValue();
+    // Every byte is copied over at once, so the array is not zero-filled first.
+    value = new unsigned char[len];
+    length = len;
     if (len != 0) std::memcpy(value, data, len);
     return TLVResult::Ok;
 }
