@@ -3,6 +3,7 @@
 #   ./build.sh demo            the whole purchase dialogue against the simulated terminal
 #   ./build.sh test [PRESET]   every test (PRESET: dev, asan, tsan, clang, release; default dev)
 #   ./build.sh fuzz [SECONDS]  each fuzz target for SECONDS (clang, ASan+UBSan)
+#   ./build.sh bench [OPTIONS] the hot paths next to their floors (docs/performance.md)
 #   ./build.sh example         installs into build/stage, builds examples/ against it (CMake and pkg-config), runs it
 #   ./build.sh examples        the C, Python and C# examples over the C API against the simulated terminal
 #   ./build.sh package         the Debian packages libecrlink1, libecrlink-dev, ecrlink-tools in build/packages
@@ -82,11 +83,12 @@ deps() {
         *) need "${tests[@]}" ;;
         esac ;;
     fuzz) need "${base[@]}"; need_fuzzer ;;
+    bench) need "${tests[@]}" libbenchmark-dev valgrind ;;
     example) need "${tool[@]}" pkg-config ;;
     examples) need "${tool[@]}" python3 python3-pip python3-setuptools python3-wheel mono-mcs mono-runtime ;;
     package) need "${tool[@]}" dpkg-dev file ;;
     abi | abi-update) need "${tool[@]}" abigail-tools ;;
-    all) need "${tool[@]}" "${tests[@]}" pkg-config dpkg-dev file abigail-tools libbenchmark-dev ccache; need_fuzzer ;;
+    all) need "${tool[@]}" "${tests[@]}" pkg-config dpkg-dev file abigail-tools libbenchmark-dev valgrind ccache; need_fuzzer ;;
     *) echo "deps: unknown command $1" >&2; exit 2 ;;
     esac
 }
@@ -129,6 +131,10 @@ test)
     deps test "$preset"
     build "$preset"
     ctest --preset "$preset" -j "$(nproc)" --timeout 120
+    ;;
+bench)
+    deps bench
+    bench/run.sh "$@"
     ;;
 fuzz)
     deps fuzz
@@ -175,7 +181,7 @@ abi | abi-update)
     abi/check.sh build/tool $([ "$command" = abi-update ] && echo --update)
     ;;
 *)
-    echo "usage: $0 demo | test [PRESET] | fuzz [SECONDS] | example | examples | package | abi | abi-update | deps [COMMAND]" >&2
+    echo "usage: $0 demo | test [PRESET] | bench [OPTIONS] | fuzz [SECONDS] | example | examples | package | abi | abi-update | deps [COMMAND]" >&2
     exit 2
     ;;
 esac

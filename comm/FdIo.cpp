@@ -11,6 +11,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace Communication {
@@ -97,31 +98,39 @@ int errnoResult(int error) {
     }
 }
 
-int readSome(int fd, unsigned char* buffer, unsigned int wanted, unsigned int& count, unsigned int timeoutMs,
-             int wake, int& error) {
+int readAhead(int fd, bool tty, unsigned char* buffer, unsigned int wanted, unsigned char* spare,
+              unsigned int spareSize, unsigned int& count, unsigned int& extra, unsigned int timeoutMs, int wake,
+              int& error) {
     count = 0;
+    extra = 0;
     error = 0;
     if (wanted == 0) return CommOk;
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    iovec parts[2] = {{buffer, wanted}, {spare, spareSize}};
+    // The clock is read only once a wait is needed.
+    Clock::time_point deadline{};
+    bool waited = false;
+    int revents = 0;
     for (;;) {
-        const int revents = waitFor(fd, POLLIN, deadline, wake);
+        const ssize_t n = ::readv(fd, parts, spareSize > 0 ? 2 : 1);
+        if (n > 0) {
+            count = static_cast<unsigned int>(std::min<ssize_t>(n, wanted));
+            extra = static_cast<unsigned int>(n - count);
+            return CommOk;
+        }
+        // A raw terminal line that has nothing answers 0 rather than EAGAIN;
+        // anything else answering 0 has reached its end: the peer closed.
+        if (n == 0 && !tty) return CommNotConnected;
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return errnoResult(error = errno);
+        if (revents & Trouble) return CommNotConnected;
+        if (!waited) deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        waited = true;
+        revents = waitFor(fd, POLLIN, deadline, wake);
         if (revents == Woken) return CommInterrupted;
         if (revents < 0) return errnoResult(error = errno);
         if (revents == 0) return CommTimeout;
         if (revents & POLLNVAL) return CommNotConnected;
         // Read even on a hang-up: bytes that arrived before it are still due.
-        const ssize_t n = ::read(fd, buffer, wanted);
-        if (n > 0) {
-            count = static_cast<unsigned int>(n);
-            return CommOk;
-        }
-        if (n == 0) return CommNotConnected; // end of file: the peer closed
-        if (errno == EINTR) continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            if (revents & Trouble) return CommNotConnected;
-            continue; // woken for nothing; wait again for the time left
-        }
-        return errnoResult(error = errno);
     }
 }
 
@@ -151,13 +160,18 @@ int writeAll(int fd, Kind kind, const unsigned char* data, unsigned int length, 
     return CommOk;
 }
 
-bool hungUp(int fd) {
+int pollNow(int fd, short events) {
     for (;;) {
-        pollfd p{fd, 0, 0};
+        pollfd p{fd, events, 0};
         const int n = ::poll(&p, 1, 0);
-        if (n >= 0) return (p.revents & Trouble) != 0;
-        if (errno != EINTR) return true;
+        if (n >= 0) return p.revents;
+        if (errno != EINTR) return -1;
     }
+}
+
+bool hungUp(int fd) {
+    const int revents = pollNow(fd, 0);
+    return revents < 0 || (revents & Trouble) != 0;
 }
 
 } // namespace fdio

@@ -30,12 +30,15 @@ int waitFor(int fd, short events, Clock::time_point deadline, int wake = -1);
 /// gone, CommIoError otherwise.
 int errnoResult(int error);
 
-/// Waits up to `timeoutMs` for something to read, then reads what has arrived
-/// (1 to `wanted` bytes). 0 with `count` > 0; CommTimeout with `count` 0 on
-/// expiry; CommNotConnected when the other end is gone (hang-up, end of file);
-/// CommInterrupted once `wake` is readable.
-int readSome(int fd, unsigned char* buffer, unsigned int wanted, unsigned int& count, unsigned int timeoutMs,
-             int wake, int& error);
+/// Reads what has arrived (1 to `wanted` bytes), waiting up to `timeoutMs`
+/// only when nothing has; what arrived beyond `wanted` goes on into `spare`
+/// (up to `spareSize` bytes), and `extra` tells how much of it did. 0 with
+/// `count` > 0; CommTimeout with `count` 0 on expiry; CommNotConnected when
+/// the other end is gone (hang-up, end of file); CommInterrupted once `wake`
+/// is readable. `tty`: `fd` is a raw terminal line (VMIN and VTIME 0).
+int readAhead(int fd, bool tty, unsigned char* buffer, unsigned int wanted, unsigned char* spare,
+              unsigned int spareSize, unsigned int& count, unsigned int& extra, unsigned int timeoutMs, int wake,
+              int& error);
 
 /// Writes all `length` bytes, waiting for room while needed. 0 when all went
 /// out; CommPartialWrite with `count` when the line stalled for `stallMs`, or
@@ -43,6 +46,9 @@ int readSome(int fd, unsigned char* buffer, unsigned int wanted, unsigned int& c
 /// nothing; CommNotConnected when the other end is gone; CommInterrupted.
 int writeAll(int fd, Kind kind, const unsigned char* data, unsigned int length, unsigned int& count, int wake,
              int& error, unsigned int stallMs = WriteStallMs, unsigned int totalMs = WriteTotalMs);
+
+/// The revents of `fd` for `events` right now, without waiting; -1 on failure.
+int pollNow(int fd, short events);
 
 /// True when poll reports a hang-up or an error on `fd` right now.
 bool hungUp(int fd);

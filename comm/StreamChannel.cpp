@@ -1,8 +1,10 @@
 #include "StreamChannel.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
@@ -14,12 +16,15 @@ StreamChannel::~StreamChannel() { detach(); }
 void StreamChannel::attach(int descriptor, fdio::Kind descriptorKind) {
     fd = descriptor;
     kind = descriptorKind;
+    tty = ::isatty(descriptor) == 1;
+    aheadStart = aheadEnd = 0;
     clearLastError();
 }
 
 int StreamChannel::detach() {
     if (fd >= 0) ::close(fd);
     fd = -1;
+    aheadStart = aheadEnd = 0;
     return CommOk;
 }
 
@@ -39,8 +44,20 @@ int StreamChannel::read(unsigned char* buffer, unsigned int wanted, unsigned int
     count = 0;
     if (fd < 0) return CommNotConnected;
     if (buffer == nullptr && wanted > 0) return CommBadArgument;
+    if (wanted == 0) return CommOk;
+    if (interrupted.load(std::memory_order_acquire)) return fail(CommInterrupted, 0, "read");
+    if (aheadStart < aheadEnd) {
+        count = std::min(wanted, aheadEnd - aheadStart);
+        std::memcpy(buffer, ahead + aheadStart, count);
+        aheadStart += count;
+        return CommOk;
+    }
     int error = 0;
-    const int rc = fdio::readSome(fd, buffer, wanted, count, readTimeoutMs, interruptDescriptor(), error);
+    unsigned int extra = 0;
+    const int rc = fdio::readAhead(fd, tty, buffer, wanted, ahead, sizeof ahead, count, extra, readTimeoutMs,
+                                   interruptDescriptor(), error);
+    aheadStart = 0;
+    aheadEnd = extra;
     return fail(rc, error, "read");
 }
 
@@ -55,8 +72,12 @@ int StreamChannel::write(const unsigned char* data, unsigned int length, unsigne
 
 int StreamChannel::isOpened() {
     if (fd < 0) return CommNotConnected;
-    if (fdio::hungUp(fd)) return fail(CommNotConnected, 0, "line");
-    if (kind != fdio::Kind::Socket) return CommOk;
+    if (kind != fdio::Kind::Socket) return fdio::hungUp(fd) ? fail(CommNotConnected, 0, "line") : CommOk;
+    // One poll tells a reset or hang-up, and whether the peer closed its side.
+    const int revents = fdio::pollNow(fd, POLLRDHUP);
+    if (revents < 0 || (revents & (POLLHUP | POLLERR | POLLNVAL)))
+        return fail(CommNotConnected, 0, "line");
+    if (!(revents & POLLRDHUP) || aheadStart < aheadEnd) return CommOk;
     // A peer that closed politely shows only as end of file behind any bytes
     // still unread; peeking finds it without taking those bytes.
     unsigned char byte;
@@ -72,7 +93,8 @@ int StreamChannel::isOpened() {
 
 int StreamChannel::flush() {
     if (fd < 0) return CommNotConnected;
-    if (::isatty(fd)) return ::tcflush(fd, TCIFLUSH) == 0 ? CommOk : fail(fdio::errnoResult(errno), errno, "flush");
+    aheadStart = aheadEnd = 0;
+    if (tty) return ::tcflush(fd, TCIFLUSH) == 0 ? CommOk : fail(fdio::errnoResult(errno), errno, "flush");
     // Bounded, so that a peer that never stops sending cannot hold us here.
     unsigned char sink[4096];
     for (int round = 0; round < 256; ++round) {
@@ -95,6 +117,16 @@ int StreamChannel::setReadTimeouts(unsigned int, unsigned int milliseconds) {
 int StreamChannel::setOpenFlag(bool flag) {
     openFlag = flag;
     return CommOk;
+}
+
+void StreamChannel::interrupt() {
+    interrupted.store(true, std::memory_order_release);
+    Channel::interrupt();
+}
+
+void StreamChannel::resume() {
+    interrupted.store(false, std::memory_order_release);
+    Channel::resume();
 }
 
 } // namespace Communication

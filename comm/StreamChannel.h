@@ -8,6 +8,7 @@
 
 #include "ecrlink/Channel.h"
 
+#include <atomic>
 #include <string>
 
 namespace Communication {
@@ -22,6 +23,8 @@ public:
     int flush() override;
     int setReadTimeouts(unsigned int first, unsigned int milliseconds) override;
     int setOpenFlag(bool flag) override;
+    void interrupt() override;
+    void resume() override;
 
     int descriptor() const { return fd; }
 
@@ -44,7 +47,17 @@ protected:
 
 private:
     bool openFlag = false;
+    bool tty = false;
     unsigned int readTimeoutMs = 1000;
+    // Set while interrupted, so that a read served from `ahead` obeys it too
+    // without asking the system.
+    std::atomic<bool> interrupted{false};
+    // Bytes read beyond what a read asked for, served to the next reads: one
+    // system call brings a reply byte, or a whole frame with its length and
+    // check byte. The largest frame fits.
+    unsigned char ahead[8192];
+    unsigned int aheadStart = 0;
+    unsigned int aheadEnd = 0;
 };
 
 } // namespace Communication

@@ -10,6 +10,10 @@ void CTrace::Write(std::string text) {
     (void)text;
 }
 
+void CTrace::Write(const char* text) {
+    (void)text;
+}
+
 std::string GetNumFilledZero(int n) {
     std::string result;
     if (n >= 0 && n <= 9) result = "0";

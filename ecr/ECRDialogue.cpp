@@ -57,7 +57,7 @@ struct CECRDialogue::State {
 
     // The register gives up: the terminal hears it, then the run ends.
     unsigned int giveUp(unsigned int rc, const char* why) {
-        logOnly(std::string("dialogue: ") + why);
+        logOnly("dialogue: ", why);
         if (wakeable) wakeable->resume(); // the abort must not find the channel interrupted
         proto.sendAbort();
         return end(rc);
@@ -131,7 +131,7 @@ unsigned int CECRDialogue::run(CTLVMessage& request, CTLVMessage& answer) {
         if (s.cancelled) return s.giveUp(Cancelled, "cancelled");
         if (rc == Timeout) continue; // the terminal is quiet: the customer is busy
         if (recoverable(rc)) {
-            logOnly("dialogue: going on after " + std::to_string(rc));
+            logOnly("dialogue: going on after ", rc);
             s.recovered.push_back(rc);
             continue;
         }

@@ -1,5 +1,6 @@
 #include "ecrlink/ECRProto.h"
 
+#include "CheckByte.h"
 #include "ProtoLog.h"
 
 #include <memory>
@@ -148,10 +149,7 @@ unsigned int CECRProto::sendMessage(CTLVMessage& message) {
         report("error: build dump message");
         return rc;
     }
-    unsigned char check = 0;
-    for (unsigned int i = 0; i < length; ++i) check ^= dump[i];
-
-    rc = ecrSend(dump.get(), length, check, 3);
+    rc = ecrSend(dump.get(), length, checkByteOf(dump.get(), length), 3);
     if (rc != 0) return rc;
     logOnly("sending message ok!");
     return Ok;
@@ -172,7 +170,7 @@ unsigned int CECRProto::recvMessage(CTLVMessage& message) {
         const unsigned int rc = message.parseDump(data.get(), length);
         data.reset();
         if (rc != 0) {
-            logOnly("error: cannot recognize message (parsing failed) | rc = " + std::to_string(rc));
+            logOnly("error: cannot recognize message (parsing failed) | rc = ", rc);
             return rc;
         }
         unsigned int value = 0;

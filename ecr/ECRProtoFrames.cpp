@@ -1,5 +1,6 @@
 #include "ecrlink/ECRProto.h"
 
+#include "CheckByte.h"
 #include "ProtoLog.h"
 
 #include <climits>
@@ -85,7 +86,7 @@ unsigned int CECRProto::ecrSend(const unsigned char* data, unsigned int length, 
         }
         if (rc != 0) {
             traceOnly("error: communication write");
-            logOnly("error: communication write | rc = " + std::to_string(rc));
+            logOnly("error: communication write | rc = ", rc);
             continue;
         }
 
@@ -99,8 +100,8 @@ unsigned int CECRProto::ecrSend(const unsigned char* data, unsigned int length, 
         rc = channel->read(&reply, 1, count);
         if (rc != 0 || count != 1) {
             traceOnly("error: communication read ACK");
-            logOnly("error: communication read ACK, rc = " + std::to_string(rc));
-            logOnly("error: ACK = " + std::to_string(static_cast<int>(reply)));
+            logOnly("error: communication read ACK, rc = ", rc);
+            logOnly("error: ACK = ", static_cast<int>(reply));
             return NoAck;
         }
 
@@ -201,8 +202,8 @@ unsigned int CECRProto::ecrRecv(unsigned char*& data, unsigned int& length, int 
             }
         } else if (rc != 0 || count != 2) {
             traceOnly("error: 2. communication read length");
-            traceOnly("error: 2. communication read length | nR = " + std::to_string(count));
-            traceOnly("error: 2. communication read length | rc = " + std::to_string(rc));
+            traceOnly("error: 2. communication read length | nR = ", count);
+            traceOnly("error: 2. communication read length | rc = ", rc);
             logOnly("error: communication read length");
             return lengthFailure(rc, count, 2);
         }
@@ -225,8 +226,7 @@ unsigned int CECRProto::ecrRecv(unsigned char*& data, unsigned int& length, int 
         unsigned int rcData = readNBytes(data, length);
         if (rcData != 0) return rcData;
 
-        unsigned char expected = 0;
-        for (unsigned int i = 0; i < length; ++i) expected ^= data[i];
+        const unsigned char expected = checkByteOf(data, length);
 
         unsigned char check = 0;
         count = 0;

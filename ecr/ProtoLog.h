@@ -7,17 +7,35 @@
 
 namespace ecrlink_detail {
 
-/// Every line of the protocol is logged at level 1.
-inline void logOnly(const std::string& text) {
+/// Every line of the protocol is logged at level 1. Texts are built only when
+/// the Logger takes the line.
+inline void logOnly(const char* text) {
     Logger::get().log(Logger::Level(1), text);
 }
 
-inline void traceOnly(const std::string& text) {
+inline std::string joined(const char* text, const char* more) { return std::string(text) + more; }
+template <typename Number>
+std::string joined(const char* text, Number number) { return text + std::to_string(number); }
+
+/// Logs `text` followed by `more` (a number in decimal, or a text).
+template <typename More>
+void logOnly(const char* text, More more) {
+    Logger& logger = Logger::get();
+    if (logger.takes(Logger::Level(1))) logger.log(Logger::Level(1), joined(text, more));
+}
+
+inline void traceOnly(const char* text) {
     CTrace::Write(text);
 }
 
+/// Traces `text` followed by `number` in decimal.
+template <typename Number>
+void traceOnly(const char* text, Number number) {
+    CTrace::Write(joined(text, number));
+}
+
 /// Hands the text to the trace hook, then to the log.
-inline void report(const std::string& text) {
+inline void report(const char* text) {
     traceOnly(text);
     logOnly(text);
 }

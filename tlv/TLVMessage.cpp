@@ -1,8 +1,11 @@
 #include "ecrlink/TLVMessage.h"
 
+#include "TLVRecord.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <memory>
 
 const char* const aTLVErrors[7] = {
@@ -11,7 +14,7 @@ const char* const aTLVErrors[7] = {
 };
 
 namespace {
-constexpr unsigned int RecordHeader = 8;
+using ecrlink_detail::RecordHeader;
 constexpr unsigned int PieceHeader = 8;
 constexpr unsigned int FileTagA = 44;
 constexpr unsigned int FileTagB = 85;
@@ -55,8 +58,15 @@ CTLVMessage::~CTLVMessage() {
 
 unsigned int CTLVMessage::addTag(CTLVTag* tag) {
     if (tag == nullptr) return TLVResult::InvalidArgument;
-    unsigned int number = 0;
-    tag->getType(number);
+    const unsigned int number = tag->type;
+    // Dumps list their tags in ascending order: a number above the last one
+    // goes at the end without a search.
+    if (!tags.empty() && std::prev(tags.end())->first < number) {
+        std::unique_ptr<CTLVTag> owned(tag);
+        tags.emplace_hint(tags.end(), number, tag);
+        owned.release();
+        return TLVResult::Ok;
+    }
     auto found = tags.find(number);
     if (found != tags.end()) {
         if (found->second != tag) {
@@ -115,10 +125,9 @@ void CTLVMessage::copy(CTLVMessage& source) {
 unsigned int CTLVMessage::getDumpLength(unsigned int& out) {
     out = 0;
     for (const auto& entry : tags) {
-        unsigned int record = 0;
-        const unsigned int rc = entry.second->getBinLength(record);
-        if (rc != TLVResult::Ok) return rc;
-        out += record;
+        const unsigned int length = entry.second->length;
+        if (length == 0) return TLVResult::NoValue;
+        out += length + RecordHeader;
     }
     return TLVResult::Ok;
 }
@@ -128,14 +137,20 @@ unsigned int CTLVMessage::buildDump(unsigned char* buf, unsigned int size, unsig
     unsigned int rc = getDumpLength(outLen);
     if (rc != TLVResult::Ok) return rc;
     if (outLen > size) return TLVResult::TooSmallBuffer;
+    if (outLen == 0) return TLVResult::Ok; // nothing written, not even zeros
+    // Each record is written into exactly its own room, and the rest of the
+    // buffer zero-filled once at the end, rather than at every record.
+    const unsigned int total = outLen;
     unsigned int written = 0;
     for (const auto& entry : tags) {
-        unsigned int record = 0;
-        rc = entry.second->getBinData(buf + written, size - written, record);
-        if (rc != TLVResult::Ok) return rc;
-        if (record > size - written) return TLVResult::GeneralError;
-        written += record;
+        const CTLVTag& tag = *entry.second;
+        // In 64 bits: a value near 4 GiB must not wrap into "fits".
+        if (tag.length == 0 || std::uint64_t{tag.length} + RecordHeader > total - written)
+            return TLVResult::GeneralError;
+        ecrlink_detail::writeRecord(buf + written, tag.type, tag.length, tag.value);
+        written += tag.length + RecordHeader;
     }
+    std::memset(buf + written, 0, size - written);
     return TLVResult::Ok;
 }
 

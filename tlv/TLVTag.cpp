@@ -1,13 +1,12 @@
 #include "ecrlink/TLVTag.h"
 #include "ecrlink/TLVMessage.h"
 
+#include "TLVRecord.h"
+
 #include <cstdint>
 #include <cstring>
 
-namespace {
-// Size of the number and length fields in front of every value.
-constexpr unsigned int RecordHeader = 8;
-} // namespace
+using ecrlink_detail::RecordHeader;
 
 CTLVTag::CTLVTag(unsigned int type) : type(type), length(0), value(nullptr) {}
 
@@ -31,7 +30,10 @@ CTLVTag::~CTLVTag() {
 
 unsigned int CTLVTag::setValue(const unsigned char* data, unsigned int len) {
     if (data == nullptr) return TLVResult::InvalidArgument;
-    allocValue(len);
+    clearValue();
+    // Every byte is copied over at once, so the array is not zero-filled first.
+    value = new unsigned char[len];
+    length = len;
     if (len != 0) std::memcpy(value, data, len);
     return TLVResult::Ok;
 }
@@ -124,19 +126,15 @@ unsigned int CTLVTag::getBinData(unsigned char* buf, unsigned int size, unsigned
     // Compared in 64 bits: a value within 8 bytes of 4 GiB must not wrap into "fits".
     if (std::uint64_t{length} + RecordHeader > size) return TLVResult::TooSmallBuffer;
     if (buf == nullptr) return TLVResult::InvalidArgument;
-    std::memset(buf, 0, size);
-    numToBin(buf, type);
-    numToBin(buf + 4, length);
-    std::memcpy(buf + RecordHeader, value, length);
+    // Zeros only where the record does not write: the same bytes in the end.
+    ecrlink_detail::writeRecord(buf, type, length, value);
+    std::memset(buf + outLen, 0, size - outLen);
     return TLVResult::Ok;
 }
 
 void CTLVTag::numToBin(unsigned char* out, unsigned int n) {
     if (out == nullptr) return;
-    out[0] = static_cast<unsigned char>(n >> 24);
-    out[1] = static_cast<unsigned char>(n >> 16);
-    out[2] = static_cast<unsigned char>(n >> 8);
-    out[3] = static_cast<unsigned char>(n);
+    ecrlink_detail::putBigEndian(out, n);
 }
 
 void CTLVTag::binToNum(const unsigned char* in, unsigned int& n) {

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <climits>
 #include <cstdint>
 #include <ctime>
 #include <deque>
@@ -59,20 +60,25 @@ public:
     }
 
     /// Formats "YYYY-mm-dd HH:MM:SS tttttttt text" and queues it, when `level`
-    /// passes the switches. A filtered call costs two relaxed loads.
+    /// passes the switches. A filtered call costs two relaxed loads. Any thread;
+    /// blocks only on `queue_mutex`, held for the append alone.
     void log(Level level, const std::string& text) {
-        const Level limit = threshold.load(std::memory_order_relaxed);
-        if (limit == 0 || level > limit) return;
-        if (!enabled.load(std::memory_order_relaxed)) return;
+        // Expected off: the filtered call then runs straight through.
+        if (__builtin_expect(takes(level), 0)) queueLine(text.data(), text.size());
+    }
 
-        const auto now = std::chrono::system_clock::now().time_since_epoch();
-        const auto seconds = std::chrono::duration_cast<std::chrono::nanoseconds>(now).count() / 1000000000;
-        std::string line = formatLine(static_cast<std::time_t>(seconds), cached_thread_id(), text);
-        {
-            std::lock_guard<std::mutex> lock(queue_mutex);
-            queue.push_back(std::move(line));
-        }
-        queue_cv.notify_one();
+    /// The same for a zero-terminated text, which is only measured when the
+    /// line is taken.
+    void log(Level level, const char* text) {
+        if (__builtin_expect(takes(level), 0)) queueLine(text, std::char_traits<char>::length(text));
+    }
+
+    /// True when a line of `level` would be queued now, so that a caller can
+    /// skip building a text that would be thrown away. Two relaxed loads.
+    bool takes(Level level) const {
+        const Level limit = threshold.load(std::memory_order_relaxed);
+        if (limit == 0 || level > limit) return false;
+        return enabled.load(std::memory_order_relaxed);
     }
 
     /// The calling thread's id: low 32 bits of the hash of its std::thread::id,
@@ -89,14 +95,9 @@ public:
 
     /// One log line for a local time, a thread id and a text.
     static std::string formatLine(std::time_t seconds, std::uint32_t tid, const std::string& text) {
-        std::tm local{};
-        localtime_r(&seconds, &local);
-        char stamp[32];
-        if (std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local) == 0) stamp[0] = '\0';
-        std::ostringstream out;
-        out << stamp << ' ' << std::hex << std::nouppercase << std::setw(8) << std::setfill('0') << tid << ' '
-            << text;
-        return std::move(out).str();
+        char stamp[StampSize];
+        const std::size_t length = formatStamp(seconds, stamp);
+        return buildLine(stamp, length, tid, text.data(), text.size());
     }
 
     // Consumer side, for the module that reads the queue.
@@ -130,5 +131,47 @@ public:
             taken.swap(queue);
         }
         return {std::make_move_iterator(taken.begin()), std::make_move_iterator(taken.end())};
+    }
+
+private:
+    static constexpr std::size_t StampSize = 32;
+
+    // The slow path, kept out of line so that a filtered call stays two loads.
+    __attribute__((noinline)) void queueLine(const char* text, std::size_t length) {
+        const auto now = std::chrono::system_clock::now().time_since_epoch();
+        const auto seconds = std::chrono::duration_cast<std::chrono::nanoseconds>(now).count() / 1000000000;
+        // The local time text is made once per second per thread.
+        thread_local std::int64_t second = INT64_MIN;
+        thread_local char stamp[StampSize];
+        thread_local std::size_t stampLength = 0;
+        if (second != seconds) {
+            stampLength = formatStamp(static_cast<std::time_t>(seconds), stamp);
+            second = seconds;
+        }
+        std::string line = buildLine(stamp, stampLength, cached_thread_id(), text, length);
+        {
+            std::lock_guard<std::mutex> lock(queue_mutex);
+            queue.push_back(std::move(line));
+        }
+        queue_cv.notify_one();
+    }
+
+    // "YYYY-mm-dd HH:MM:SS" in local time; its length (0 if it did not fit).
+    static std::size_t formatStamp(std::time_t seconds, char* stamp) {
+        std::tm local{};
+        localtime_r(&seconds, &local);
+        return std::strftime(stamp, StampSize, "%Y-%m-%d %H:%M:%S", &local);
+    }
+
+    static std::string buildLine(const char* stamp, std::size_t stampLength, std::uint32_t tid, const char* text,
+                                 std::size_t length) {
+        char id[10];
+        id[0] = ' ';
+        for (int i = 8; i >= 1; --i, tid >>= 4) id[i] = "0123456789abcdef"[tid & 0xF];
+        id[9] = ' ';
+        std::string line;
+        line.reserve(stampLength + sizeof id + length);
+        line.append(stamp, stampLength).append(id, sizeof id).append(text, length);
+        return line;
     }
 };

@@ -61,6 +61,9 @@ public:
     static void binToNumR(const unsigned char* in, unsigned int& n);
 
 private:
+    // The message writes its dump straight from the fields.
+    friend class CTLVMessage;
+
     unsigned int type;
     unsigned int length;
     unsigned char* value;

@@ -12,6 +12,8 @@ public:
     virtual ~CTrace();
     /// Takes an event text and discards it.
     static void Write(std::string text);
+    /// The same without making a string of the text.
+    static void Write(const char* text);
 };
 
 /// Decimal text of `n` with one leading "0" for 0 to 9 ("07", "10", "123");

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Builds the optimised preset and runs the hot-path benchmark: the instruction
+# count of an exchange under callgrind first, then every row next to its floor.
+#   bench/run.sh [benchmark options, e.g. --benchmark_filter=Log]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+cmake --preset release >/dev/null
+cmake --build --preset release -j2 --target hotpath_bench >/dev/null
+bench=build/release/bench/hotpath_bench
+
+if command -v valgrind >/dev/null; then
+    # The register's side only: the terminal's answer runs inside the
+    # register's write and is toggled out again.
+    out=$(mktemp)
+    n=200
+    valgrind --tool=callgrind --callgrind-out-file="$out" --collect-atstart=no \
+        --toggle-collect=ecrlink_bench_exchange --toggle-collect=ecrlink_bench_terminal \
+        "$bench" --instructions "$n" >/dev/null 2>&1
+    total=$(grep -m1 '^summary:' "$out" | awk '{print $2}')
+    rm -f "$out"
+    export ECRLINK_BENCH_INSTRUCTIONS=$((total / n))
+fi
+"$bench" "$@"

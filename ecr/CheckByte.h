@@ -1,0 +1,36 @@
+#pragma once
+
+// The frame's check byte: the exclusive-or of the data bytes, start value 0.
+
+#include <cstdint>
+#include <cstring>
+
+namespace ecrlink_detail {
+
+/// Exclusive-or of `length` bytes, taken sixteen at a time in four lanes.
+inline unsigned char checkByteOf(const unsigned char* data, unsigned int length) {
+    typedef std::uint64_t Block __attribute__((vector_size(16)));
+    Block blocks = {0, 0}, more[3] = {};
+    unsigned int i = 0;
+    for (; i + 4 * sizeof(Block) <= length; i += 4 * sizeof(Block)) {
+        Block b[4];
+        std::memcpy(b, data + i, sizeof b);
+        blocks ^= b[0];
+        more[0] ^= b[1];
+        more[1] ^= b[2];
+        more[2] ^= b[3];
+    }
+    blocks ^= more[0] ^ more[1] ^ more[2];
+    for (; i + sizeof(Block) <= length; i += sizeof(Block)) {
+        Block b;
+        std::memcpy(&b, data + i, sizeof b);
+        blocks ^= b;
+    }
+    std::uint64_t word = blocks[0] ^ blocks[1];
+    for (int shift = 32; shift >= 8; shift /= 2) word ^= word >> shift;
+    auto check = static_cast<unsigned char>(word);
+    for (; i < length; ++i) check ^= data[i];
+    return check;
+}
+
+} // namespace ecrlink_detail
