@@ -35,7 +35,9 @@ CaptureReplay::CaptureReplay(const std::vector<CaptureEvent>& events, double rep
     std::uint64_t previous = 0;
     bool any = false;
     for (const CaptureEvent& e : events) {
-        if (e.kind != CaptureEvent::Frame && e.kind != CaptureEvent::Control) continue;
+        // The register's own unfinished frames are not waited for.
+        const bool partial = e.kind == CaptureEvent::Partial;
+        if (e.kind != CaptureEvent::Frame && e.kind != CaptureEvent::Control && !(partial && e.fromTerminal)) continue;
         plan.push_back(Step{e.fromTerminal, any && e.timeNs > previous ? e.timeNs - previous : 0, e});
         previous = e.timeNs;
         any = true;
@@ -47,9 +49,12 @@ void CaptureReplay::say(const std::string& text) const {
 }
 
 Bytes CaptureReplay::wireBytes(const CaptureEvent& e) {
-    if (e.kind != CaptureEvent::Frame) return {e.start};
-    Bytes bytes{e.start, static_cast<std::uint8_t>(e.data.size() >> 8), static_cast<std::uint8_t>(e.data.size())};
+    if (e.kind == CaptureEvent::Control) return {e.start};
+    const std::size_t length = e.kind == CaptureEvent::Partial ? e.value : e.data.size();
+    Bytes bytes{e.start};
+    if (length || e.kind == CaptureEvent::Frame) bytes.insert(bytes.end(), {std::uint8_t(length >> 8), std::uint8_t(length)});
     bytes.insert(bytes.end(), e.data.begin(), e.data.end());
+    if (e.kind == CaptureEvent::Partial) return bytes;
     const std::uint8_t check = xorCheck(e.data.data(), e.data.size());
     bytes.push_back(e.checkOk ? check : static_cast<std::uint8_t>(check ^ 0xFF));
     return bytes;

@@ -91,6 +91,13 @@ Timeline::Entry Timeline::entryOf(const CaptureEvent& e) {
         entry.what = byteName(e.start);
         entry.bad = e.start != CECRProto::ACK;
         break;
+    case CaptureEvent::Partial:
+        entry.kind = Kind::Frame;
+        entry.what = byteName(e.start) + " frame cut short " +
+                     (e.value ? "after " + std::to_string(e.data.size()) + " of " + std::to_string(e.value) + " data bytes"
+                              : std::string("before its length"));
+        entry.bad = true;
+        break;
     case CaptureEvent::Frame: {
         entry.kind = Kind::Frame;
         const std::uint8_t check = xorCheck(e.data.data(), e.data.size());
