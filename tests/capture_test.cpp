@@ -99,10 +99,9 @@ TEST(CaptureChannel, RecordsThePurchaseMasksCardDataAndSyncsBeforeEachAck) {
 
 // The wire trace reaches the process's one Logger, although another library writes it.
 TEST(CaptureChannel, TracesTheBytesAtLevelTwo) {
-    auto* line = new ScriptedChannel;
-    line->arrive("06");
-    CaptureChannel channel(line, {"", {}, false, true});
-    LogCapture log(2);
+    CaptureChannel channel(new ScriptedChannel("06"), {"", {}, false, true});
+    LogCapture log;
+    Logger::get().enable(Logger::Level(2));
     unsigned char nak = 0x15, got = 0;
     unsigned int n = 0;
     channel.write(&nak, 1, n);
