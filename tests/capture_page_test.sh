@@ -16,6 +16,7 @@ for _ in $(seq 100); do grep -q listening "$dir/sim.txt" && break; sleep 0.05; d
 address=$(grep -o '127.0.0.1:[0-9]*' "$dir/sim.txt") || fail "the simulated terminal did not start"
 "$tool" send "tcp:$address" --tag 2=PURCHASE --tag 4=u32:1250 --capture "$dir/capture" >/dev/null || fail "send"
 "$tool" decode --capture "$dir/capture" --html "$dir/page.html" >/dev/null || fail "decode"
+! grep -Eq '(src|href)=' "$dir/page.html" || fail "the page refers to other files"
 
 browse() {
     timeout 60 chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run \

@@ -1,5 +1,6 @@
 #include "capture/HtmlTimeline.h"
 
+#include <algorithm>
 #include <cmath>
 #include <sstream>
 
