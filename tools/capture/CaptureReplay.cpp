@@ -107,7 +107,8 @@ SimTerminal::Outcome CaptureReplay::play(ByteLink& link) {
             last = Clock::now();
             continue;
         }
-        const int waitMs = first ? -1 : static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(delay).count()) + ExtraWaitMs;
+        const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(delay).count();
+        const int waitMs = first ? -1 : static_cast<int>(waited) + ExtraWaitMs;
         first = false;
         CaptureEvent item;
         switch (readItem(link, waitMs, item)) {

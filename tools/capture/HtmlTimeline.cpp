@@ -131,8 +131,8 @@ std::string HtmlTimeline::page(const Timeline& timeline, const std::string& name
                 << " " << to + (e.fromTerminal ? 11 : -11) << "," << arrowY + 5 << "\"/><text class=\"label\" x=\""
                 << LabelX << "\" y=\"" << arrowY - 6 << "\">" << escape(e.what) << repeat << "</text>";
             if (!e.tags.empty())
-                svg << "<text class=\"tags\" x=\"" << LabelX << "\" y=\"" << arrowY + 16 << "\">" << escape(shorten(e.tags, MaxLabel))
-                    << "</text>";
+                svg << "<text class=\"tags\" x=\"" << LabelX << "\" y=\"" << arrowY + 16 << "\">"
+                    << escape(shorten(e.tags, MaxLabel)) << "</text>";
             y += LineRow;
         } else {
             const int noteY = y + 13;

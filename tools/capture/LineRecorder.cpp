@@ -32,7 +32,8 @@ struct LineRecorder::Line : Communication::ICommunication {
 };
 
 LineRecorder::LineRecorder(const std::string& path)
-    : line(new Line), channel(std::make_unique<Communication::CaptureChannel>(line, Communication::CaptureChannel::Options{path, {}, false, false})) {}
+    : line(new Line),
+      channel(std::make_unique<Communication::CaptureChannel>(line, Communication::CaptureChannel::Options{path, {}, false, false})) {}
 
 LineRecorder::~LineRecorder() = default;
 
