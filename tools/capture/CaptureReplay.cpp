@@ -5,7 +5,6 @@
 #include "ecrlink/ECRProto.h"
 
 #include <chrono>
-#include <thread>
 
 namespace ecrtool {
 
@@ -96,7 +95,8 @@ SimTerminal::Outcome CaptureReplay::play(ByteLink& link) {
     for (const Step& step : plan) {
         const auto delay = std::chrono::nanoseconds(static_cast<std::int64_t>(static_cast<double>(step.delayNs) / speed));
         if (step.terminal) {
-            std::this_thread::sleep_until(last + delay);
+            const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(last + delay - Clock::now()).count();
+            if (wait > 0 && link.pause(static_cast<int>(wait)) != ByteLink::Status::Ok) return SimTerminal::Outcome::Stopped;
             say("-> " + describe(step.event));
             const Bytes bytes = wireBytes(step.event);
             const ByteLink::Status status = link.write(bytes.data(), bytes.size());

@@ -19,18 +19,6 @@ using Kind = Timeline::Entry::Kind;
 // (the terminal's side).
 constexpr unsigned int LongestWaitMs = 6000;
 
-std::string byteName(std::uint8_t b) {
-    switch (b) {
-    case CECRProto::STX: return "STX";
-    case CECRProto::DC2: return "DC2";
-    case CECRProto::ACK: return "ACK";
-    case CECRProto::NAK: return "NAK";
-    case CECRProto::EOT: return "EOT";
-    case CECRProto::BEL: return "BEL";
-    default: return "byte " + toHex(&b, 1);
-    }
-}
-
 std::string codeText(int code) {
     const char* text = code > 0 ? ecrlinkResultText(static_cast<unsigned int>(code)) : nullptr;
     return std::to_string(code) + (text && *text ? std::string(" ") + text : "");
