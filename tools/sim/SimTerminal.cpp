@@ -9,7 +9,7 @@ namespace ecrtool {
 namespace {
 
 constexpr std::uint8_t STX = CECRProto::STX, DC2 = CECRProto::DC2, ACK = CECRProto::ACK, NAK = CECRProto::NAK,
-                       EOT = CECRProto::EOT, BEL = CECRProto::BEL;
+                       EOT = CECRProto::EOT;
 constexpr int LingerMs = 200;
 
 std::string hex1(std::uint8_t b) {
