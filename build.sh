@@ -71,7 +71,7 @@ need_fuzzer() {
 
 base=(cmake ninja-build g++)
 tool=("${base[@]}" libcli11-dev help2man)
-tests=("${base[@]}" libcli11-dev libgtest-dev libgmock-dev nftables iproute2)
+tests=("${base[@]}" libcli11-dev libgtest-dev libgmock-dev nftables iproute2 chromium) # chromium: the capture page test
 
 deps() {
     case "${1:-all}" in

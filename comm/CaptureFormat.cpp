@@ -61,6 +61,14 @@ void FrameTracker::reset() {
     justEnded = false;
 }
 
+bool FrameTracker::unfinished(Frame& out, std::uint32_t& announced) const {
+    if (state == Idle) return false;
+    const bool lengthKnown = state == Data || state == Check;
+    out = Frame{start, lengthKnown ? data : std::vector<unsigned char>{}, false};
+    announced = lengthKnown ? length : 0;
+    return true;
+}
+
 void FrameTracker::dataByte(unsigned char& byte) {
     realXor ^= byte;
     if (valueLeft > 0) {

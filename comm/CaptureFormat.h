@@ -63,6 +63,9 @@ public:
     void reset();
     /// True right after a whole frame, until the next byte.
     bool frameJustEnded() const { return justEnded; }
+    /// A frame begun and not ended: its start byte and the data so far;
+    /// `announced` is the length of its header, 0 while that is incomplete.
+    bool unfinished(Frame& out, std::uint32_t& announced) const;
 
 private:
     void dataByte(unsigned char& byte);

@@ -59,6 +59,25 @@ int readCapture(const std::string& path, std::vector<CaptureEvent>& events, bool
         };
     };
 
+    // A frame that the line left unfinished is shown with what came of it, at the time of its last byte.
+    std::uint64_t lastFed[2] = {0, 0};
+    const auto cut = [&](bool terminal) {
+        capture::FrameTracker& tracker = terminal ? fromTerminal : toTerminal;
+        capture::FrameTracker::Frame f;
+        std::uint32_t announced = 0;
+        if (tracker.unfinished(f, announced)) {
+            CaptureEvent e;
+            e.kind = CaptureEvent::Partial;
+            e.fromTerminal = terminal;
+            e.timeNs = lastFed[terminal];
+            e.start = f.start;
+            e.data = std::move(f.data);
+            e.value = announced;
+            events.push_back(std::move(e));
+        }
+        tracker.reset();
+    };
+
     const unsigned char* at = bytes.data() + sizeof capture::Magic;
     const unsigned char* end = bytes.data() + bytes.size();
     capture::Record r;
@@ -87,13 +106,16 @@ int readCapture(const std::string& path, std::vector<CaptureEvent>& events, bool
         case capture::Read:
         case capture::Write: {
             const bool terminal = r.type == capture::Read;
+            // Bytes from one side end what the other side had begun (an abort after a refused length).
+            if (!r.payload.empty()) cut(!terminal);
             capture::FrameTracker& tracker = terminal ? fromTerminal : toTerminal;
             tracker.feed(r.payload.data(), r.payload.size(), frameOf(terminal), controlOf(terminal));
-            if (r.value != CommOk && r.value != CommPartialWrite) tracker.reset();
+            if (!r.payload.empty()) lastFed[terminal] = r.timeNs;
+            if (r.value != CommOk && r.value != CommPartialWrite) cut(terminal);
             [[fallthrough]];
         }
         case capture::Flush:
-            if (r.type == capture::Flush) fromTerminal.reset(), toTerminal.reset();
+            if (r.type == capture::Flush) cut(true), cut(false);
             if (r.value != CommOk && r.value != CommPartialWrite) {
                 base.kind = CaptureEvent::Failure;
                 base.operation = operationOf(r.type);
@@ -104,6 +126,8 @@ int readCapture(const std::string& path, std::vector<CaptureEvent>& events, bool
             break;
         }
     }
+    cut(true);
+    cut(false);
     return CommOk;
 }
 

@@ -3,6 +3,8 @@
 #include "ecrlink/CaptureChannel.h"
 #include "ecrlink/DescriptorChannel.h"
 #include "ecrlink/ECRDialogue.h"
+#include "support/LogCapture.h"
+#include "support/ScriptedChannel.h"
 #include "support/Wire.h"
 
 #include <gmock/gmock.h>
@@ -94,3 +96,16 @@ TEST(CaptureChannel, RecordsThePurchaseMasksCardDataAndSyncsBeforeEachAck) {
     }
     std::remove(path.c_str());
 }
+
+// The wire trace reaches the process's one Logger, although another library writes it.
+TEST(CaptureChannel, TracesTheBytesAtLevelTwo) {
+    CaptureChannel channel(new ScriptedChannel("06"), {"", {}, false, true});
+    LogCapture log;
+    Logger::get().enable(Logger::Level(2));
+    unsigned char nak = 0x15, got = 0;
+    unsigned int n = 0;
+    channel.write(&nak, 1, n);
+    channel.read(&got, 1, n);
+    EXPECT_THAT(log.texts(), testing::ElementsAre("wire -> 15", "wire <- 06"));
+}
+

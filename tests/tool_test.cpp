@@ -172,6 +172,11 @@ INSTANTIATE_TEST_SUITE_P(Tool, Run, testing::ValuesIn(std::vector<Case>{
     {"SimUnknownScenario", {"sim", "--scenario", "nak:0"}, 2, {"ecrlink: sim: 'nak:0' is neither a built-in scenario"}},
     {"SimBadScenarioFile", {"sim", "--scenario"}, 2, {"/ecrlink: sim: \\S+scenario.txt:3: unknown command 'frobnicate'/"}, "ack\n\nfrobnicate\n"},
     {"SimHelp", {"sim", "--help"}, 0, {"--verbose", "receipt 44|85 \"TEXT\" N", "decimal or 0x hex"}},
+    {"SimReplayNotACapture", {"sim", "--replay"}, 2, {"/ecrlink: sim: \\S+scenario.txt: not a capture file/"}, "ack\n"},
+    {"SimSpeedWithoutReplay", {"sim", "--speed", "2"}, 2, {"--speed requires --replay"}},
+    {"SendJournalWithoutCapture", {"send", Nowhere, "--tag", "2=X", "--journal"}, 2, {"--journal requires --capture"}},
+    {"DecodeNoCapture", {"decode", "--capture", "/nonexistent"}, 2, {"ecrlink: decode: /nonexistent: No such file or directory"}},
+    {"DecodeNothing", {"decode"}, 2, {"ecrlink: decode: give the bytes in hex, or --capture FILE"}},
     {"NakOnce", {}, 0, {Answer}, "nak:1"},
     {"Corrupt", {}, 0, {Answer}, "corrupt", {}, true, {R"(/\(corrupted\).*\n<- NAK\n-> STX .*\n<- ACK/)"}},
     {"Slow", {}, 0, {Answer}, "slow"},
@@ -244,6 +249,77 @@ TEST(Tool, ExampleWaitsForASlowTerminal) {
     ::waitpid(start({ECRLINK_EXAMPLE, "serial:" + sim.address, "1250"}, "/dev/null", false), &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     std::remove(file.c_str());
+}
+
+// The frames and control bytes of a timeline, without their times.
+std::vector<std::string> onLine(const std::string& timeline) {
+    std::vector<std::string> lines;
+    const std::regex line(R"((R->T|T->R)  [^\n]*)");
+    for (std::sregex_iterator i(timeline.begin(), timeline.end(), line), end; i != end; ++i) lines.push_back(i->str());
+    return lines;
+}
+
+// What `send --capture` recorded, as `decode --capture` tells it: tags in the byte order of their direction, check
+// bytes, syncs before each ACK, read time-outs, quiet stretches and a frame the terminal never finished.
+TEST(Tool, CapturedDialogueDecodesToItsTimeline) {
+    const std::string capture = tempFile("timeline.cap", "");
+    const std::vector<std::string> purchase = {
+        "R->T  STX 28 bytes, check e7 good: 2=\"PURCHASE\" 4=u32:1250", "T->R  ACK",
+        "T->R  DC2 18 bytes, check 03 good: 2=\"PROCESSING\"", "R->T  ACK",
+        "T->R  STX 31 bytes, check 22 good: 1=u32:13 2=\"INSERT CARD\"", "R->T  ACK",
+        "T->R  STX 51 bytes, check 26 good: 44=[piece 1/3, 35 bytes]", "R->T  ACK",
+        "T->R  STX 52 bytes, check 60 good: 44=[piece 2/3, 36 bytes]", "R->T  ACK",
+        "T->R  STX 52 bytes, check 5b good: 44=[piece 3/3, 36 bytes]", "R->T  ACK",
+        "T->R  STX 42 bytes, check 92 good: 2=\"APPROVED\" 3=\"A1B2C3\" 4=u32:1250", "R->T  ACK"};
+    struct Row {
+        std::string scenario;
+        std::vector<std::string> expected;
+    };
+    for (const Row& row : std::vector<Row>{
+             {"purchase", {"      open\n", "read time-out 6000 ms\n", "close\n"}},
+             {"corrupt", {"T->R  STX 42 bytes, check BAD: 2=\"APPROVED\"", "R->T  NAK\n"}},
+             {"ack\nsleep 700\nsend 2=LATE\n",
+              {R"(/read time-out 250 ms\n +\d\.\d{6} +read: 106 [^\n]* \(x\d\)\n/)",
+               R"(/---- quiet 0\.\d{3} s, longer than the 250 ms read time-out ----\n[^\n]*T->R  STX/)"}},
+             {"oversize", {"T->R  STX frame cut short after 0 of 4097 data bytes\n", "R->T  EOT\n"}}}) {
+        SCOPED_TRACE(row.scenario);
+        const bool isFile = row.scenario.find('\n') != std::string::npos;
+        const std::string scenario = isFile ? tempFile("scenario.txt", row.scenario) : row.scenario;
+        Sim sim({"sim", "--tcp", "0", "--once", "--scenario", scenario});
+        run(sendArgs("tcp:" + sim.address, {"--capture", capture, "--journal"}));
+        const Outcome decoded = run({"decode", "--capture", capture});
+        expectAll(decoded, 0, row.expected);
+        if (row.scenario == "purchase") {
+            EXPECT_EQ(onLine(decoded.output), purchase);
+            const std::regex synced("capture synced to disk\n[^\n]*R->T  ACK\n");
+            EXPECT_EQ(std::distance(std::sregex_iterator(decoded.output.begin(), decoded.output.end(), synced), {}), 6);
+        }
+    }
+    std::remove(capture.c_str());
+}
+
+// The terminal's side of a capture played back by `sim --replay` gives `send` the same answer; the terminal's own
+// capture holds the same frames as the register's; a masked value reaches neither the file nor its timeline.
+TEST(Tool, CaptureIsReplayedAndMasked) {
+    const std::string ours = tempFile("register.cap", ""), theirs = tempFile("terminal.cap", "");
+    const std::string replayed = tempFile("replayed.cap", ""), card = "4111111111111111";
+    Outcome live, again;
+    {
+        Sim sim({"sim", "--tcp", "0", "--once", "--capture", theirs});
+        live = run(sendArgs("tcp:" + sim.address, {"--tag", "5=" + card, "--capture", ours}));
+    }
+    {
+        Sim sim({"sim", "--tcp", "0", "--once", "--replay", ours, "--speed", "3"});
+        again = run(sendArgs("tcp:" + sim.address, {"--tag", "5=" + card, "--capture", replayed, "--mask", "9,5"}));
+        expectAll({0, sim.log({"-- replay complete\n"})}, 0, {"-- replay complete\n"});
+    }
+    expectAll(live, 0, {"\"APPROVED\"", "receipt complete"});
+    EXPECT_EQ(again.output, live.output);
+    EXPECT_EQ(onLine(run({"decode", "--capture", theirs}).output), onLine(run({"decode", "--capture", ours}).output));
+    EXPECT_EQ(slurp(replayed).find(card), std::string::npos);
+    expectAll(run({"decode", "--capture", replayed}), 0, {"R->T  STX 52 bytes, check f2 good: 2=\"PURCHASE\" 4=u32:1250 5=\"****************\"\n"});
+    expectAll(run({"decode", "--capture", theirs, "--html", NoDir}), 1, {"ecrlink: decode: cannot write " + NoDir});
+    for (const std::string& f : {ours, theirs, replayed}) std::remove(f.c_str());
 }
 
 } // namespace

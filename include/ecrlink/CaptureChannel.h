@@ -73,6 +73,8 @@ struct CaptureEvent {
         Frame,    ///< a whole frame: `start`, `data`, `checkOk`
         Control,  ///< a single byte outside a frame: `start`
         Synced,   ///< the file was synced before an ACK: `code` of fdatasync
+        Partial,  ///< a frame that never ended: `start`, the `data` that came, `value`
+                  ///< the length its header announced (0: the length never came)
     };
     Kind kind = Open;
     bool fromTerminal = false;  ///< direction of a Frame or Control byte

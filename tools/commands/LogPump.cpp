@@ -9,8 +9,8 @@
 
 namespace ecrtool {
 
-LogPump::LogPump(std::FILE* stream) : out(stream) {
-    Logger::get().enable(Logger::Level(1));
+LogPump::LogPump(std::FILE* stream, int level) : out(stream) {
+    Logger::get().enable(Logger::Level(level));
     worker = std::thread([this] { run(); });
 }
 

@@ -11,7 +11,8 @@ namespace ecrtool {
 /// before the end are still written.
 class LogPump {
 public:
-    explicit LogPump(std::FILE* out = stderr);
+    /// `level` 2 adds the wire trace to the library's lines.
+    explicit LogPump(std::FILE* out = stderr, int level = 1);
     ~LogPump();
     LogPump(const LogPump&) = delete;
     LogPump& operator=(const LogPump&) = delete;

@@ -6,9 +6,13 @@
 #include "sim/Scenario.h"
 #include "sim/SimTerminal.h"
 #include "sim/TcpListener.h"
+#include "capture/CaptureReplay.h"
+#include "capture/LineRecorder.h"
 
 #include <atomic>
 #include <csignal>
+#include <functional>
+#include <memory>
 
 #include <pthread.h>
 
@@ -51,8 +55,9 @@ void printLine(const std::string& line) {
     Console::out(line + "\n");
 }
 
-int servePty(const Scenario& scenario, bool once) {
-    SimTerminal terminal(printLine);
+using Play = std::function<SimTerminal::Outcome(ByteLink&)>;
+
+int servePty(const Play& play, bool once, LineRecorder* recorder) {
     for (;;) {
         PtyPort pty;
         std::string error;
@@ -62,9 +67,10 @@ int servePty(const Scenario& scenario, bool once) {
         }
         printLine("listening on " + pty.slavePath());
         ByteLink link(pty.masterFd(), &interrupted);
+        link.record(recorder);
         const Active current(link);
         for (;;) {
-            const SimTerminal::Outcome outcome = terminal.play(link, scenario);
+            const SimTerminal::Outcome outcome = play(link);
             if (once || outcome == SimTerminal::Outcome::Stopped || interrupted.load()) return 0;
             // After a hang-up the line is gone; a fresh pseudo-terminal takes its place.
             if (outcome == SimTerminal::Outcome::Dropped || outcome == SimTerminal::Outcome::Closed) break;
@@ -72,7 +78,7 @@ int servePty(const Scenario& scenario, bool once) {
     }
 }
 
-int serveTcp(const Scenario& scenario, unsigned short port, bool once) {
+int serveTcp(const Play& play, unsigned short port, bool once, LineRecorder* recorder) {
     TcpListener listener;
     std::string error;
     if (!listener.listen(port, error)) {
@@ -80,7 +86,6 @@ int serveTcp(const Scenario& scenario, unsigned short port, bool once) {
         return 1;
     }
     printLine("listening on 127.0.0.1:" + std::to_string(listener.port()));
-    SimTerminal terminal(printLine);
     for (;;) {
         const int peer = listener.accept(&interrupted);
         if (peer < 0) return interrupted.load() ? 0 : 1;
@@ -88,9 +93,10 @@ int serveTcp(const Scenario& scenario, unsigned short port, bool once) {
         SimTerminal::Outcome outcome = SimTerminal::Outcome::Completed;
         {
             ByteLink link(peer, &interrupted);
+            link.record(recorder);
             const Active current(link);
             do {
-                outcome = terminal.play(link, scenario);
+                outcome = play(link);
             } while (!once && outcome != SimTerminal::Outcome::Stopped && outcome != SimTerminal::Outcome::Dropped &&
                      outcome != SimTerminal::Outcome::Closed);
         }
@@ -105,14 +111,36 @@ namespace SimCommand {
 
 int run(const Options& options) {
     Scenario scenario;
+    SimTerminal terminal(printLine);
+    std::unique_ptr<CaptureReplay> replay;
     std::string error;
-    if (!Scenario::load(options.scenario, scenario, error)) {
+    if (!options.replay.empty()) {
+        std::vector<Communication::CaptureEvent> events;
+        bool truncated = false;
+        if (Communication::readCapture(options.replay, events, truncated, error) != Communication::CommOk) {
+            Console::err("ecrlink: sim: " + error + "\n");
+            return 2;
+        }
+        replay = std::make_unique<CaptureReplay>(events, options.speed, printLine);
+    } else if (!Scenario::load(options.scenario, scenario, error)) {
         Console::err("ecrlink: sim: " + error + "\n");
         return 2;
     }
+    std::unique_ptr<LineRecorder> recorder;
+    if (!options.capture.empty()) {
+        recorder = std::make_unique<LineRecorder>(options.capture);
+        if (!recorder->open(error)) {
+            Console::err("ecrlink: sim: " + error + "\n");
+            return 1;
+        }
+    }
+    const Play play = [&](ByteLink& link) { return replay ? replay->play(link) : terminal.play(link, scenario); };
     catchSignals();
-    if (options.tcpPort >= 0) return serveTcp(scenario, static_cast<unsigned short>(options.tcpPort), options.once);
-    return servePty(scenario, options.once);
+    const int status = options.tcpPort >= 0
+                           ? serveTcp(play, static_cast<unsigned short>(options.tcpPort), options.once, recorder.get())
+                           : servePty(play, options.once, recorder.get());
+    if (recorder) recorder->close();
+    return status;
 }
 
 } // namespace SimCommand

@@ -10,6 +10,7 @@
 #include "sim/ScenarioParser.h"
 #include "commands/SimCommand.h"
 #include "wire/TagSpec.h"
+#include "capture/CaptureDecode.h"
 
 #include <CLI/CLI.hpp>
 
@@ -55,9 +56,9 @@ int main(int argc, char** argv) {
 
     CLI::App app{"ecrlink: talk to a card payment terminal, or play one"};
     app.require_subcommand(1);
-    bool verbose = false;
+    int verbose = 0;
     auto addVerbose = [&](CLI::App* command) {
-        command->add_flag("-v,--verbose", verbose, "show the library's log lines on stderr");
+        command->add_flag("-v,--verbose", verbose, "show the library's log lines on stderr; twice: also the bytes");
     };
 
     SimCommand::Options sim;
@@ -71,7 +72,15 @@ int main(int argc, char** argv) {
     simApp->add_option("--tcp", sim.tcpPort, "serve on 127.0.0.1:PORT (0: any free port); prints the port")
         ->check(CLI::Range(0, 65535))
         ->excludes(ptyOption);
-    simApp->add_option("--scenario", sim.scenario, "built-in scenario name or scenario file")->capture_default_str();
+    CLI::Option* scenarioOption =
+        simApp->add_option("--scenario", sim.scenario, "built-in scenario name or scenario file")->capture_default_str();
+    simApp->add_option("--capture", sim.capture, "record the line to a capture FILE");
+    CLI::Option* replayOption =
+        simApp->add_option("--replay", sim.replay, "play the terminal's side of a capture FILE with its timing")
+            ->excludes(scenarioOption);
+    simApp->add_option("--speed", sim.speed, "replay this many times faster (0.5: at half speed)")
+        ->check(CLI::PositiveNumber)
+        ->needs(replayOption);
     simApp->add_flag("--once", sim.once, "exit after one dialogue");
     addVerbose(simApp);
 
@@ -90,14 +99,27 @@ int main(int argc, char** argv) {
     sendApp->add_option("--timeout", send.overallMs, "overall time-out: milliseconds for the whole dialogue")
         ->check(CLI::Range(1, 86400000))
         ->capture_default_str();
+    CLI::Option* sendCapture = sendApp->add_option("--capture", send.captureFile, "record the line to a capture FILE");
+    std::vector<std::uint32_t> masked;
+    sendApp->add_option("--mask", masked, "tag numbers whose values the capture hides, e.g. 5,6")
+        ->delimiter(',')
+        ->needs(sendCapture);
+    sendApp->add_flag("--journal", send.journal, "sync the capture to disk before each ACK")->needs(sendCapture);
     addVerbose(sendApp);
 
     std::vector<std::string> hexWords;
     std::string order;
     CLI::App* decodeApp = app.add_subcommand("decode", "explain a frame (02/12 LL LL data check) or a dump given as hex");
-    decodeApp->add_option("hex", hexWords, "the bytes in hex; spaces allowed")->required();
-    decodeApp->add_option("--order", order, "dump byte order: in (terminal to register) or out")
-        ->check(CLI::IsMember({"in", "out"}));
+    CLI::Option* hexOption = decodeApp->add_option("hex", hexWords, "the bytes in hex; spaces allowed");
+    CLI::Option* orderOption =
+        decodeApp->add_option("--order", order, "dump byte order: in (terminal to register) or out")
+            ->check(CLI::IsMember({"in", "out"}));
+    std::string captureFile, htmlFile;
+    CLI::Option* decodeCapture =
+        decodeApp->add_option("--capture", captureFile, "print the timeline of a capture FILE")
+            ->excludes(hexOption)
+            ->excludes(orderOption);
+    decodeApp->add_option("--html", htmlFile, "write the timeline as a page to OUT.html")->needs(decodeCapture);
     addVerbose(decodeApp);
 
     CLI::App* demoApp = app.add_subcommand("demo", "a whole purchase against the simulated terminal, in this process");
@@ -133,10 +155,19 @@ int main(int argc, char** argv) {
         pthread_sigmask(SIG_BLOCK, &cancelling, nullptr);
     }
     std::unique_ptr<LogPump> pump;
-    if (verbose) pump = std::make_unique<LogPump>();
+    if (verbose) pump = std::make_unique<LogPump>(stderr, verbose > 1 ? 2 : 1);
     if (simApp->parsed()) return SimCommand::run(sim);
-    if (sendApp->parsed()) return sendCommand(tagTexts, send);
+    if (sendApp->parsed()) {
+        send.masked.insert(masked.begin(), masked.end());
+        send.wireTrace = verbose > 1;
+        return sendCommand(tagTexts, send);
+    }
     if (decodeApp->parsed()) {
+        if (!captureFile.empty()) return CaptureDecode::run(captureFile, htmlFile);
+        if (hexWords.empty()) {
+            Console::err("ecrlink: decode: give the bytes in hex, or --capture FILE\n");
+            return BadArguments;
+        }
         std::string hex;
         for (const std::string& word : hexWords) hex += word + " ";
         return DecodeCommand::run(hex, order);

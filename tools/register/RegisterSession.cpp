@@ -3,6 +3,7 @@
 #include "commands/Console.h"
 #include "wire/TagTable.h"
 
+#include "ecrlink/CaptureChannel.h"
 #include "ecrlink/ChannelFactory.h"
 #include "ecrlink/ECRProto.h"
 #include "ecrlink/TLVMessage.h"
@@ -87,6 +88,9 @@ int RegisterSession::run(const Options& options) {
         Console::err("ecrlink: bad address '" + options.address + "': " + error + "\n");
         return 2;
     }
+    if (!options.captureFile.empty() || options.wireTrace)
+        channel = new Communication::CaptureChannel(
+            channel, {options.captureFile, options.masked, options.journal, options.wireTrace});
     CECRProto proto;
     proto.setCommunication(channel);
     if (const unsigned int opened = proto.open(true)) {

@@ -4,6 +4,8 @@
 
 #include "ecrlink/ECRDialogue.h"
 
+#include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,10 @@ public:
         unsigned int idleMs = CECRDialogue::DefaultIdleTimeoutMs;       ///< quiet terminal
         unsigned int overallMs = CECRDialogue::DefaultOverallTimeoutMs; ///< whole dialogue
         std::string receiptFile;      ///< where to save the receipt; empty: nowhere
+        std::string captureFile;      ///< capture of the line; empty: none
+        std::set<std::uint32_t> masked; ///< tags whose values the capture hides
+        bool journal = false;         ///< capture synced to disk before each ACK
+        bool wireTrace = false;       ///< the bytes as hex lines on the log (level 2)
     };
 
     /// Exit status: 0 done, 1 a step failed, 2 the address is not understood.

@@ -1,5 +1,7 @@
 #include "sim/ByteLink.h"
 
+#include "capture/LineRecorder.h"
+
 #include <algorithm>
 #include <chrono>
 #include <thread>
@@ -34,6 +36,7 @@ ByteLink::Status ByteLink::readByte(std::uint8_t& byte, int timeoutMs) {
         if (rc == Communication::CommOk) {
             start = 0;
             end = count;
+            if (recorder && count) recorder->fromRegister(buffer, count);
         } else if (rc == Communication::CommInterrupted) {
             line.resume();
         } else if (rc != Communication::CommTimeout) {
@@ -64,6 +67,7 @@ ByteLink::Status ByteLink::write(const std::uint8_t* data, std::size_t size, int
             if (stopRequested()) return Status::Stopped;
         }
         if (rc != Communication::CommOk) return Status::Closed;
+        if (recorder) recorder->toRegister(data + done, chunk);
         done += chunk;
     }
     return Status::Ok;

@@ -8,6 +8,8 @@
 
 namespace ecrtool {
 
+class LineRecorder;
+
 /// The simulated terminal's end of the line: a pseudo-terminal master or a
 /// TCP socket, read and written through the library's descriptor channel.
 /// Waits are cut into slices of at most 50 ms so that a raised stop flag ends
@@ -28,6 +30,8 @@ public:
     Status write(const std::uint8_t* data, std::size_t size, int gapMs = 0);
     /// Waits `ms` unless stopped first.
     Status pause(int ms);
+    /// Every byte read and written from now on also goes to `recorder` (null: none).
+    void record(LineRecorder* to) { recorder = to; }
     /// Gives back the byte just read by readByte(); the next read returns it again.
     void unreadByte() {
         if (start > 0) --start;
@@ -44,6 +48,7 @@ private:
     std::uint8_t buffer[512];
     std::size_t start = 0;
     std::size_t end = 0;
+    LineRecorder* recorder = nullptr;
 };
 
 } // namespace ecrtool

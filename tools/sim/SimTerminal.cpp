@@ -9,20 +9,8 @@ namespace ecrtool {
 namespace {
 
 constexpr std::uint8_t STX = CECRProto::STX, DC2 = CECRProto::DC2, ACK = CECRProto::ACK, NAK = CECRProto::NAK,
-                       EOT = CECRProto::EOT, BEL = CECRProto::BEL;
+                       EOT = CECRProto::EOT;
 constexpr int LingerMs = 200;
-
-std::string byteName(std::uint8_t b) {
-    switch (b) {
-    case STX: return "STX";
-    case DC2: return "DC2";
-    case ACK: return "ACK";
-    case NAK: return "NAK";
-    case EOT: return "EOT";
-    case BEL: return "BEL";
-    default: return "byte " + toHex(&b, 1);
-    }
-}
 
 std::string hex1(std::uint8_t b) {
     return toHex(&b, 1);

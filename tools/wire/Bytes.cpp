@@ -1,5 +1,7 @@
 #include "wire/Bytes.h"
 
+#include "ecrlink/ECRProto.h"
+
 namespace ecrtool {
 
 namespace {
@@ -109,6 +111,18 @@ std::string escapeText(const std::uint8_t* data, std::size_t size) {
         }
     }
     return text;
+}
+
+std::string byteName(std::uint8_t byte) {
+    switch (byte) {
+    case CECRProto::STX: return "STX";
+    case CECRProto::DC2: return "DC2";
+    case CECRProto::ACK: return "ACK";
+    case CECRProto::NAK: return "NAK";
+    case CECRProto::EOT: return "EOT";
+    case CECRProto::BEL: return "BEL";
+    default: return "byte " + toHex(&byte, 1);
+    }
 }
 
 std::uint8_t xorCheck(const std::uint8_t* data, std::size_t size) {

@@ -34,6 +34,9 @@ bool isPrintable(const std::uint8_t* data, std::size_t size);
 /// Printable text with line breaks and tabs shown as \n and \t.
 std::string escapeText(const std::uint8_t* data, std::size_t size);
 
+/// "STX", "DC2", "ACK", "NAK", "EOT", "BEL", or "byte 05" for any other.
+std::string byteName(std::uint8_t byte);
+
 /// Exclusive-or of all bytes, start value 0.
 std::uint8_t xorCheck(const std::uint8_t* data, std::size_t size);
 

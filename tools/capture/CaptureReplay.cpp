@@ -1,0 +1,131 @@
+#include "capture/CaptureReplay.h"
+
+#include "capture/Timeline.h"
+
+#include "ecrlink/ECRProto.h"
+
+#include <chrono>
+
+namespace ecrtool {
+
+namespace {
+
+using Communication::CaptureEvent;
+using Clock = std::chrono::steady_clock;
+
+// The register's next frame may come later than in the capture (a person at
+// the register); beyond this it has given up.
+constexpr int ExtraWaitMs = 8000;
+constexpr int ByteTimeoutMs = 1500;
+
+std::string describe(const CaptureEvent& e) {
+    const Timeline::Entry entry = Timeline::entryOf(e);
+    return entry.what + (entry.tags.empty() ? "" : ": " + entry.tags);
+}
+
+SimTerminal::Outcome outcomeOf(ByteLink::Status status) {
+    return status == ByteLink::Status::Stopped ? SimTerminal::Outcome::Stopped : SimTerminal::Outcome::Closed;
+}
+
+} // namespace
+
+CaptureReplay::CaptureReplay(const std::vector<CaptureEvent>& events, double replaySpeed, Sink output)
+    : speed(replaySpeed), sink(std::move(output)) {
+    std::uint64_t previous = 0;
+    bool any = false;
+    for (const CaptureEvent& e : events) {
+        // The register's own unfinished frames are not waited for.
+        const bool partial = e.kind == CaptureEvent::Partial;
+        if (e.kind != CaptureEvent::Frame && e.kind != CaptureEvent::Control && !(partial && e.fromTerminal)) continue;
+        plan.push_back(Step{e.fromTerminal, any && e.timeNs > previous ? e.timeNs - previous : 0, e});
+        previous = e.timeNs;
+        any = true;
+    }
+}
+
+void CaptureReplay::say(const std::string& text) const {
+    if (sink) sink(text);
+}
+
+Bytes CaptureReplay::wireBytes(const CaptureEvent& e) {
+    if (e.kind == CaptureEvent::Control) return {e.start};
+    const std::size_t length = e.kind == CaptureEvent::Partial ? e.value : e.data.size();
+    Bytes bytes{e.start};
+    if (length || e.kind == CaptureEvent::Frame) bytes.insert(bytes.end(), {std::uint8_t(length >> 8), std::uint8_t(length)});
+    bytes.insert(bytes.end(), e.data.begin(), e.data.end());
+    if (e.kind == CaptureEvent::Partial) return bytes;
+    const std::uint8_t check = xorCheck(e.data.data(), e.data.size());
+    bytes.push_back(e.checkOk ? check : static_cast<std::uint8_t>(check ^ 0xFF));
+    return bytes;
+}
+
+CaptureReplay::Got CaptureReplay::readItem(ByteLink& link, int timeoutMs, CaptureEvent& item) {
+    const auto got = [](ByteLink::Status status) {
+        return status == ByteLink::Status::Timeout ? Got::Timeout
+               : status == ByteLink::Status::Stopped ? Got::Stopped
+                                                     : Got::Closed;
+    };
+    std::uint8_t first = 0;
+    ByteLink::Status status = link.readByte(first, timeoutMs);
+    if (status != ByteLink::Status::Ok) return got(status);
+    item = CaptureEvent{};
+    item.start = first;
+    item.kind = CaptureEvent::Control;
+    if (first != CECRProto::STX && first != CECRProto::DC2) return Got::Item;
+    item.kind = CaptureEvent::Frame;
+    std::uint8_t length[2] = {0, 0};
+    std::uint8_t check = 0;
+    status = link.readExact(length, 2, ByteTimeoutMs);
+    if (status == ByteLink::Status::Ok) {
+        item.data.assign(static_cast<std::size_t>(length[0]) * 256 + length[1], 0);
+        status = link.readExact(item.data.data(), item.data.size(), ByteTimeoutMs);
+    }
+    if (status == ByteLink::Status::Ok) status = link.readByte(check, ByteTimeoutMs);
+    if (status != ByteLink::Status::Ok) {
+        if (status == ByteLink::Status::Timeout) say("<- frame cut short");
+        return got(status);
+    }
+    item.checkOk = check == xorCheck(item.data.data(), item.data.size());
+    return Got::Item;
+}
+
+SimTerminal::Outcome CaptureReplay::play(ByteLink& link) {
+    bool first = true;
+    Clock::time_point last = Clock::now();
+    for (const Step& step : plan) {
+        const auto delay = std::chrono::nanoseconds(static_cast<std::int64_t>(static_cast<double>(step.delayNs) / speed));
+        if (step.terminal) {
+            const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(last + delay - Clock::now()).count();
+            if (wait > 0 && link.pause(static_cast<int>(wait)) != ByteLink::Status::Ok) return SimTerminal::Outcome::Stopped;
+            say("-> " + describe(step.event));
+            const Bytes bytes = wireBytes(step.event);
+            const ByteLink::Status status = link.write(bytes.data(), bytes.size());
+            if (status != ByteLink::Status::Ok) {
+                if (status == ByteLink::Status::Closed) say("-- the register went away");
+                return outcomeOf(status);
+            }
+            last = Clock::now();
+            continue;
+        }
+        const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(delay).count();
+        const int waitMs = first ? -1 : static_cast<int>(waited) + ExtraWaitMs;
+        first = false;
+        CaptureEvent item;
+        switch (readItem(link, waitMs, item)) {
+        case Got::Item: break;
+        case Got::Timeout: say("-- the register sent nothing more; replay ends"); return SimTerminal::Outcome::Ended;
+        case Got::Closed: say("-- the register went away"); return SimTerminal::Outcome::Closed;
+        case Got::Stopped: return SimTerminal::Outcome::Stopped;
+        }
+        last = Clock::now();
+        say("<- " + describe(item));
+        // Values may be masked in the capture, so only the kind of frame and its size are compared.
+        const CaptureEvent& expected = step.event;
+        if (item.kind != expected.kind || item.start != expected.start || item.data.size() != expected.data.size())
+            say("-- the capture had: " + describe(expected));
+    }
+    say("-- replay complete");
+    return SimTerminal::Outcome::Completed;
+}
+
+} // namespace ecrtool
