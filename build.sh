@@ -2,7 +2,8 @@
 # One entry point for a fresh Debian machine: installs what is missing, builds, runs.
 #   ./build.sh demo            the whole purchase dialogue against the simulated terminal
 #   ./build.sh test [PRESET]   every test (PRESET: dev, asan, tsan, clang, release; default dev)
-#   ./build.sh fuzz [SECONDS]  each fuzz target for SECONDS (clang, ASan+UBSan)
+#   ./build.sh fuzz [SECONDS]  each fuzz target for SECONDS from its kept corpus (clang, ASan+UBSan);
+#                              also fuzz merge | fuzz replay TARGET FILE [--gdb|--valgrind] (fuzz/run.sh)
 #   ./build.sh example         installs the libraries into build/stage, builds examples/ against them, runs it
 #   ./build.sh deps            only the packages
 set -euo pipefail
@@ -48,7 +49,7 @@ test)
     ;;
 fuzz)
     deps
-    fuzz/run.sh "${1:-60}"
+    fuzz/run.sh "$@"
     ;;
 example)
     deps
@@ -71,7 +72,7 @@ example)
     echo "example: purchase completed against the simulated terminal"
     ;;
 *)
-    echo "usage: $0 demo | test [PRESET] | fuzz [SECONDS] | example | deps" >&2
+    echo "usage: $0 demo | test [PRESET] | fuzz [SECONDS|merge|replay ...] | example | deps" >&2
     exit 2
     ;;
 esac
