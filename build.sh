@@ -2,7 +2,8 @@
 # One entry point for a fresh Debian machine (12 or later): installs what is missing, builds, runs.
 #   ./build.sh demo            the whole purchase dialogue against the simulated terminal
 #   ./build.sh test [PRESET]   every test (PRESET: dev, asan, tsan, clang, release; default dev)
-#   ./build.sh fuzz [SECONDS]  each fuzz target for SECONDS (clang, ASan+UBSan)
+#   ./build.sh fuzz [SECONDS]  each fuzz target for SECONDS from its kept corpus (clang, ASan+UBSan);
+#                              also fuzz merge | fuzz replay TARGET FILE [--gdb|--valgrind] (fuzz/run.sh)
 #   ./build.sh bench [OPTIONS] the hot paths next to their floors (docs/performance.md)
 #   ./build.sh example         installs into build/stage, builds examples/ against it (CMake and pkg-config), runs it
 #   ./build.sh examples        the C, Python and C# examples over the C API against the simulated terminal
@@ -138,7 +139,7 @@ bench)
     ;;
 fuzz)
     deps fuzz
-    fuzz/run.sh "${1:-60}"
+    fuzz/run.sh "$@"
     ;;
 example)
     deps example
@@ -181,7 +182,7 @@ abi | abi-update)
     abi/check.sh build/tool $([ "$command" = abi-update ] && echo --update)
     ;;
 *)
-    echo "usage: $0 demo | test [PRESET] | bench [OPTIONS] | fuzz [SECONDS] | example | examples | package | abi | abi-update | deps [COMMAND]" >&2
+    echo "usage: $0 demo | test [PRESET] | bench [OPTIONS] | fuzz [SECONDS|merge|replay ...] | example | examples | package | abi | abi-update | deps [COMMAND]" >&2
     exit 2
     ;;
 esac

@@ -1,0 +1,13 @@
+#pragma once
+// What the fuzz targets share: the check that stops a run, and what the
+// allocator in big_block_cache.cpp tells about the arrays the library made.
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+
+#define CHECK(cond) ((cond) ? (void)0 : (std::fprintf(stderr, "%s:%d: %s\n", __FILE__, __LINE__, #cond), std::abort()))
+
+// File buffers handed out and not yet released.
+std::size_t bigBlocksInUse();
+// Size of the latest array allocated with any other size.
+std::size_t lastArraySize();
