@@ -1,6 +1,7 @@
 #include "ecrlink/TLVMessage.h"
 
 #include "TLVRecord.h"
+#include "TagWalk.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -15,6 +16,7 @@ const char* const aTLVErrors[7] = {
 
 namespace {
 using ecrlink_detail::RecordHeader;
+using ecrlink_detail::nextEntry;
 constexpr unsigned int PieceHeader = 8;
 constexpr unsigned int FileTagA = 44;
 constexpr unsigned int FileTagB = 85;
@@ -122,19 +124,35 @@ void CTLVMessage::copy(CTLVMessage& source) {
     }
 }
 
-unsigned int CTLVMessage::getDumpLength(unsigned int& out) {
+namespace {
+// Sums the record lengths into `out` (the sum so far on 205) and notes the
+// first `room` tags in `seen`, so that writing need not walk the map again:
+// each step of a map walk waits for the load before it, a list does not.
+template <class LengthOf>
+unsigned int sizeDump(const std::map<unsigned int, CTLVTag*>& tags, unsigned int& out, const CTLVTag** seen,
+                      unsigned int room, LengthOf lengthOf) {
     out = 0;
-    for (const auto& entry : tags) {
-        const unsigned int length = entry.second->length;
+    unsigned int i = 0;
+    for (auto it = tags.cbegin(); it != tags.cend(); it = nextEntry(it)) {
+        const CTLVTag* tag = it->second;
+        const unsigned int length = lengthOf(*tag);
         if (length == 0) return TLVResult::NoValue;
         out += length + RecordHeader;
+        if (i < room) seen[i++] = tag;
     }
     return TLVResult::Ok;
+}
+} // namespace
+
+unsigned int CTLVMessage::getDumpLength(unsigned int& out) {
+    return sizeDump(tags, out, nullptr, 0, [](const CTLVTag& tag) { return tag.length; });
 }
 
 unsigned int CTLVMessage::buildDump(unsigned char* buf, unsigned int size, unsigned int& outLen) {
     if (buf == nullptr) return TLVResult::InvalidArgument;
-    unsigned int rc = getDumpLength(outLen);
+    constexpr unsigned int Listed = 128;
+    const CTLVTag* listed[Listed];
+    const unsigned int rc = sizeDump(tags, outLen, listed, Listed, [](const CTLVTag& tag) { return tag.length; });
     if (rc != TLVResult::Ok) return rc;
     if (outLen > size) return TLVResult::TooSmallBuffer;
     if (outLen == 0) return TLVResult::Ok; // nothing written, not even zeros
@@ -142,13 +160,21 @@ unsigned int CTLVMessage::buildDump(unsigned char* buf, unsigned int size, unsig
     // buffer zero-filled once at the end, rather than at every record.
     const unsigned int total = outLen;
     unsigned int written = 0;
-    for (const auto& entry : tags) {
-        const CTLVTag& tag = *entry.second;
+    const auto put = [&](const CTLVTag& tag) {
         // In 64 bits: a value near 4 GiB must not wrap into "fits".
-        if (tag.length == 0 || std::uint64_t{tag.length} + RecordHeader > total - written)
-            return TLVResult::GeneralError;
+        if (std::uint64_t{tag.length} + RecordHeader > total - written) return false;
         ecrlink_detail::writeRecord(buf + written, tag.type, tag.length, tag.value);
         written += tag.length + RecordHeader;
+        return true;
+    };
+    const unsigned int count = static_cast<unsigned int>(std::min<std::size_t>(tags.size(), Listed));
+    for (unsigned int i = 0; i < count; ++i)
+        if (!put(*listed[i])) return TLVResult::GeneralError;
+    if (tags.size() > Listed) {
+        auto it = tags.cbegin();
+        std::advance(it, Listed);
+        for (; it != tags.cend(); it = nextEntry(it))
+            if (!put(*it->second)) return TLVResult::GeneralError;
     }
     std::memset(buf + written, 0, size - written);
     return TLVResult::Ok;
