@@ -17,6 +17,7 @@ const char* const aTLVErrors[7] = {
 namespace {
 using ecrlink_detail::RecordHeader;
 using ecrlink_detail::nextEntry;
+using ecrlink_detail::prevEntry;
 constexpr unsigned int PieceHeader = 8;
 constexpr unsigned int FileTagA = 44;
 constexpr unsigned int FileTagB = 85;
@@ -125,34 +126,75 @@ void CTLVMessage::copy(CTLVMessage& source) {
 }
 
 namespace {
+// One record to write, noted while sizing.
+struct Noted {
+    const unsigned char* value;
+    unsigned int type;
+    unsigned int length;
+};
+
 // Sums the record lengths into `out` (the sum so far on 205) and notes the
-// first `room` tags in `seen`, so that writing need not walk the map again:
-// each step of a map walk waits for the load before it, a list does not.
-template <class LengthOf>
-unsigned int sizeDump(const std::map<unsigned int, CTLVTag*>& tags, unsigned int& out, const CTLVTag** seen,
-                      unsigned int room, LengthOf lengthOf) {
+// first `room` records in `noted`, so that writing need not walk the map
+// again: each step of a map walk waits for the load before it, a list does not.
+template <class Fields>
+unsigned int sizeDump(const std::map<unsigned int, CTLVTag*>& tags, unsigned int& out, Noted* noted, unsigned int room,
+                      Fields fields) {
     out = 0;
     unsigned int i = 0;
     for (auto it = tags.cbegin(); it != tags.cend(); it = nextEntry(it)) {
-        const CTLVTag* tag = it->second;
-        const unsigned int length = lengthOf(*tag);
-        if (length == 0) return TLVResult::NoValue;
-        out += length + RecordHeader;
-        if (i < room) seen[i++] = tag;
+        const Noted record = fields(*it->second);
+        if (record.length == 0) return TLVResult::NoValue;
+        out += record.length + RecordHeader;
+        if (i < room) noted[i++] = record;
     }
+    return TLVResult::Ok;
+}
+
+// As sizeDump for all of a map of at most `room` tags, walking in from both
+// ends at once: two chains of loads that do not wait on each other. A tag
+// without value is left to sizeDump, which reports the sum up to it.
+template <class Fields>
+unsigned int listDump(const std::map<unsigned int, CTLVTag*>& tags, unsigned int& out, Noted* noted, Fields fields) {
+    out = 0;
+    if (tags.empty()) return TLVResult::Ok;
+    auto front = tags.cbegin();
+    auto back = prevEntry(tags.cend());
+    std::size_t i = 0;
+    std::size_t j = tags.size() - 1;
+    unsigned int sumFront = 0;
+    unsigned int sumBack = 0;
+    bool noValue = false;
+    for (; i < j; ++i, --j) {
+        noted[i] = fields(*front->second);
+        noted[j] = fields(*back->second);
+        sumFront += noted[i].length + RecordHeader;
+        sumBack += noted[j].length + RecordHeader;
+        noValue |= (noted[i].length == 0) | (noted[j].length == 0);
+        front = nextEntry(front);
+        back = prevEntry(back);
+    }
+    if (i == j) {
+        noted[i] = fields(*front->second);
+        sumFront += noted[i].length + RecordHeader;
+        noValue |= noted[i].length == 0;
+    }
+    if (noValue) return sizeDump(tags, out, nullptr, 0, fields);
+    out = sumFront + sumBack; // the same 32-bit sum in any order
     return TLVResult::Ok;
 }
 } // namespace
 
 unsigned int CTLVMessage::getDumpLength(unsigned int& out) {
-    return sizeDump(tags, out, nullptr, 0, [](const CTLVTag& tag) { return tag.length; });
+    return sizeDump(tags, out, nullptr, 0, [](const CTLVTag& tag) { return Noted{nullptr, 0, tag.length}; });
 }
 
 unsigned int CTLVMessage::buildDump(unsigned char* buf, unsigned int size, unsigned int& outLen) {
     if (buf == nullptr) return TLVResult::InvalidArgument;
-    constexpr unsigned int Listed = 128;
-    const CTLVTag* listed[Listed];
-    const unsigned int rc = sizeDump(tags, outLen, listed, Listed, [](const CTLVTag& tag) { return tag.length; });
+    constexpr unsigned int Room = 128;
+    Noted noted[Room];
+    const auto fields = [](const CTLVTag& tag) { return Noted{tag.value, tag.type, tag.length}; };
+    const unsigned int rc =
+        tags.size() <= Room ? listDump(tags, outLen, noted, fields) : sizeDump(tags, outLen, noted, Room, fields);
     if (rc != TLVResult::Ok) return rc;
     if (outLen > size) return TLVResult::TooSmallBuffer;
     if (outLen == 0) return TLVResult::Ok; // nothing written, not even zeros
@@ -160,21 +202,21 @@ unsigned int CTLVMessage::buildDump(unsigned char* buf, unsigned int size, unsig
     // buffer zero-filled once at the end, rather than at every record.
     const unsigned int total = outLen;
     unsigned int written = 0;
-    const auto put = [&](const CTLVTag& tag) {
+    const auto put = [&](const Noted& record) {
         // In 64 bits: a value near 4 GiB must not wrap into "fits".
-        if (std::uint64_t{tag.length} + RecordHeader > total - written) return false;
-        ecrlink_detail::writeRecord(buf + written, tag.type, tag.length, tag.value);
-        written += tag.length + RecordHeader;
+        if (std::uint64_t{record.length} + RecordHeader > total - written) return false;
+        ecrlink_detail::writeRecord(buf + written, record.type, record.length, record.value);
+        written += record.length + RecordHeader;
         return true;
     };
-    const unsigned int count = static_cast<unsigned int>(std::min<std::size_t>(tags.size(), Listed));
+    const unsigned int count = static_cast<unsigned int>(std::min<std::size_t>(tags.size(), Room));
     for (unsigned int i = 0; i < count; ++i)
-        if (!put(*listed[i])) return TLVResult::GeneralError;
-    if (tags.size() > Listed) {
+        if (!put(noted[i])) return TLVResult::GeneralError;
+    if (tags.size() > Room) {
         auto it = tags.cbegin();
-        std::advance(it, Listed);
+        std::advance(it, Room);
         for (; it != tags.cend(); it = nextEntry(it))
-            if (!put(*it->second)) return TLVResult::GeneralError;
+            if (!put(fields(*it->second))) return TLVResult::GeneralError;
     }
     std::memset(buf + written, 0, size - written);
     return TLVResult::Ok;
