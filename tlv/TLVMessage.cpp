@@ -27,10 +27,9 @@ constexpr unsigned int PieceLast = 0;
 constexpr unsigned int PieceMore = 1;
 constexpr unsigned int PieceRefused = 2;
 
+// Inline rather than CTLVTag::binToNum, a call through the symbol table.
 unsigned int readLE(const unsigned char* at) {
-    unsigned int n = 0;
-    CTLVTag::binToNum(at, n);
-    return n;
+    return ecrlink_detail::getLittleEndian(at);
 }
 
 // Checks that the records tile the dump exactly before anything is created,
@@ -64,7 +63,7 @@ unsigned int CTLVMessage::addTag(CTLVTag* tag) {
     const unsigned int number = tag->type;
     // Dumps list their tags in ascending order: a number above the last one
     // goes at the end without a search.
-    if (!tags.empty() && std::prev(tags.end())->first < number) {
+    if (!tags.empty() && prevEntry(tags.end())->first < number) {
         std::unique_ptr<CTLVTag> owned(tag);
         tags.emplace_hint(tags.end(), number, tag);
         owned.release();
@@ -228,20 +227,37 @@ unsigned int CTLVMessage::parseDump(const unsigned char* data, unsigned int size
     if (size == 0) return TLVResult::Ok;
     if (!recordsFillDump(data, size)) return TLVResult::InvalidSequence;
 
+    // Tags are made and stored here, not through the exported constructor,
+    // setValue and addTag, each a call through the symbol table; a dump lists
+    // its tags in ascending order, so each one normally goes to the end.
+    const auto store = [this](unsigned int number, const unsigned char* bytes, unsigned int n) {
+        std::unique_ptr<CTLVTag> tag(new CTLVTag(number));
+        if (n != 0) {
+            tag->value = new unsigned char[n];
+            tag->length = n;
+            ecrlink_detail::copyBytes(tag->value, bytes, n);
+        }
+        if (tags.empty() || prevEntry(tags.end())->first < number) {
+            tags.emplace_hint(tags.end(), number, tag.get());
+            tag.release();
+        } else {
+            addTag(tag.release());
+        }
+    };
     for (unsigned int p = 0; p < size;) {
         const unsigned int number = readLE(data + p);
         const unsigned int n = readLE(data + p + 4);
         const unsigned char* value = data + p + RecordHeader;
         p += RecordHeader + n;
 
-        if (!isFileTag(static_cast<int>(number))) {
-            addTag(n == 0 ? new CTLVTag(number) : new CTLVTag(number, value, n));
+        if (number != FileTagA && number != FileTagB) {
+            store(number, value, n);
             continue;
         }
         const unsigned int piece = AddToBuff(value, n, FileBufferCapacity);
         if (piece == PieceRefused) return TLVResult::TooSmallBuffer;
         if (piece == PieceLast) {
-            addTag(fileBufferLength == 0 ? new CTLVTag(number) : new CTLVTag(number, fileBuffer, fileBufferLength));
+            store(number, fileBuffer, fileBufferLength);
             fileBufferEnd = true;
             // The file tag closes the message: what follows it is not read.
             return TLVResult::Ok;

@@ -18,6 +18,16 @@ inline void putBigEndian(unsigned char* out, unsigned int n) {
     std::memcpy(out, &n, sizeof n);
 }
 
+/// Reads 4 bytes least significant byte first.
+inline unsigned int getLittleEndian(const unsigned char* in) {
+    unsigned int n;
+    std::memcpy(&n, in, sizeof n);
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    n = __builtin_bswap32(n);
+#endif
+    return n;
+}
+
 /// Copies `n` bytes; values up to 64 bytes, the common case, in two or four
 /// overlapping moves instead of a call.
 inline void copyBytes(unsigned char* out, const unsigned char* in, unsigned int n) {
