@@ -223,14 +223,33 @@ unsigned int CTLVMessage::buildDump(unsigned char* buf, unsigned int size, unsig
 
 unsigned int CTLVMessage::parseDump(const unsigned char* data, unsigned int size) {
     if (data == nullptr) return TLVResult::InvalidArgument;
-    clear();
+    // The earlier tags go one at a time as the new ones are made, so the
+    // allocator hands each freed block straight back from its small
+    // per-thread cache instead of spilling them into its slower bins and
+    // fetching them from there again. Their map nodes go together at the end
+    // (an erase each would rebalance the tree); so does whatever is left.
+    struct Retired {
+        std::map<unsigned int, CTLVTag*> tags;
+        std::map<unsigned int, CTLVTag*>::iterator next;
+        void releaseOne() {
+            if (next == tags.end()) return;
+            delete next->second;
+            next = nextEntry(next);
+        }
+        ~Retired() {
+            for (; next != tags.end(); next = nextEntry(next)) delete next->second;
+        }
+    } retired;
+    retired.tags.swap(tags);
+    retired.next = retired.tags.begin();
     if (size == 0) return TLVResult::Ok;
     if (!recordsFillDump(data, size)) return TLVResult::InvalidSequence;
 
     // Tags are made and stored here, not through the exported constructor,
     // setValue and addTag, each a call through the symbol table; a dump lists
     // its tags in ascending order, so each one normally goes to the end.
-    const auto store = [this](unsigned int number, const unsigned char* bytes, unsigned int n) {
+    const auto store = [this, &retired](unsigned int number, const unsigned char* bytes, unsigned int n) {
+        retired.releaseOne();
         std::unique_ptr<CTLVTag> tag(new CTLVTag(number));
         if (n != 0) {
             tag->value = new unsigned char[n];
