@@ -16,6 +16,7 @@ const char* const aTLVErrors[7] = {
 
 namespace {
 using ecrlink_detail::RecordHeader;
+using ecrlink_detail::lastEntry;
 using ecrlink_detail::nextEntry;
 using ecrlink_detail::prevEntry;
 constexpr unsigned int PieceHeader = 8;
@@ -63,7 +64,7 @@ unsigned int CTLVMessage::addTag(CTLVTag* tag) {
     const unsigned int number = tag->type;
     // Dumps list their tags in ascending order: a number above the last one
     // goes at the end without a search.
-    if (!tags.empty() && prevEntry(tags.end())->first < number) {
+    if (!tags.empty() && lastEntry(tags)->first < number) {
         std::unique_ptr<CTLVTag> owned(tag);
         tags.emplace_hint(tags.end(), number, tag);
         owned.release();
@@ -157,7 +158,7 @@ unsigned int listDump(const std::map<unsigned int, CTLVTag*>& tags, unsigned int
     out = 0;
     if (tags.empty()) return TLVResult::Ok;
     auto front = tags.cbegin();
-    auto back = prevEntry(tags.cend());
+    auto back = lastEntry(tags);
     std::size_t i = 0;
     std::size_t j = tags.size() - 1;
     unsigned int sumFront = 0;
@@ -256,7 +257,7 @@ unsigned int CTLVMessage::parseDump(const unsigned char* data, unsigned int size
             tag->length = n;
             ecrlink_detail::copyBytes(tag->value, bytes, n);
         }
-        if (tags.empty() || prevEntry(tags.end())->first < number) {
+        if (tags.empty() || lastEntry(tags)->first < number) {
             tags.emplace_hint(tags.end(), number, tag.get());
             tag.release();
         } else {

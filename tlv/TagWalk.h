@@ -32,14 +32,12 @@ inline Iterator nextEntry(Iterator it) {
 #endif
 }
 
-/// The entry before `it`, which is not begin(); end() steps to the last entry.
+/// The entry before `it`, which is neither begin() nor end().
 template <class Iterator>
 inline Iterator prevEntry(Iterator it) {
 #if defined(__GLIBCXX__)
     auto x = it._M_node;
-    if (x->_M_color == std::_S_red && x->_M_parent->_M_parent == x) {
-        x = x->_M_right; // the header: its right link is the largest entry
-    } else if (x->_M_left != nullptr) {
+    if (x->_M_left != nullptr) {
         x = x->_M_left;
         while (x->_M_right != nullptr) x = x->_M_right;
     } else {
@@ -53,6 +51,16 @@ inline Iterator prevEntry(Iterator it) {
     return Iterator(x);
 #else
     return --it;
+#endif
+}
+
+/// The largest entry of a map that is not empty.
+template <class Map>
+inline typename Map::const_iterator lastEntry(const Map& map) {
+#if defined(__GLIBCXX__)
+    return typename Map::const_iterator(map.cend()._M_node->_M_right); // the header's right link
+#else
+    return std::prev(map.cend());
 #endif
 }
 
