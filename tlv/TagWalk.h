@@ -6,52 +6,45 @@
 
 namespace ecrlink_detail {
 
-/// The entry after `it` in ascending order. libstdc++ steps its map iterators
-/// with an out-of-line call into the shared library; its node links are public,
-/// so the same successor rule is done here inline.
-template <class Iterator>
-inline Iterator nextEntry(Iterator it) {
+/// One step in ascending (`Up`) or descending order. libstdc++ steps its map
+/// iterators with an out-of-line call into the shared library; its node
+/// links are public, so the same successor rule is done here inline, and
+/// mirrored for the other direction.
+template <bool Up, class Iterator>
+inline Iterator stepEntry(Iterator it) {
 #if defined(__GLIBCXX__)
+    const auto ahead = [](auto node) { return Up ? node->_M_right : node->_M_left; };
+    const auto behind = [](auto node) { return Up ? node->_M_left : node->_M_right; };
     auto x = it._M_node;
-    if (x->_M_right != nullptr) {
-        x = x->_M_right;
-        while (x->_M_left != nullptr) x = x->_M_left;
+    if (ahead(x) != nullptr) {
+        x = ahead(x);
+        while (behind(x) != nullptr) x = behind(x);
     } else {
         auto y = x->_M_parent;
-        while (x == y->_M_right) {
+        while (x == ahead(y)) {
             x = y;
             y = y->_M_parent;
         }
-        // The climb from the largest entry ends at the header (end()); the
-        // root's parent is the header, hence the extra check.
-        if (x->_M_right != y) x = y;
+        // Climbing up from the largest entry ends at the header (end()), whose
+        // parent is the root: hence the extra check on that way only.
+        if (!Up || x->_M_right != y) x = y;
     }
     return Iterator(x);
 #else
-    return ++it;
+    return Up ? ++it : --it;
 #endif
+}
+
+/// The entry after `it`.
+template <class Iterator>
+inline Iterator nextEntry(Iterator it) {
+    return stepEntry<true>(it);
 }
 
 /// The entry before `it`, which is neither begin() nor end().
 template <class Iterator>
 inline Iterator prevEntry(Iterator it) {
-#if defined(__GLIBCXX__)
-    auto x = it._M_node;
-    if (x->_M_left != nullptr) {
-        x = x->_M_left;
-        while (x->_M_right != nullptr) x = x->_M_right;
-    } else {
-        auto y = x->_M_parent;
-        while (x == y->_M_left) {
-            x = y;
-            y = y->_M_parent;
-        }
-        x = y;
-    }
-    return Iterator(x);
-#else
-    return --it;
-#endif
+    return stepEntry<false>(it);
 }
 
 /// The largest entry of a map that is not empty.
