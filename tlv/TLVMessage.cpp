@@ -17,6 +17,7 @@ const char* const aTLVErrors[7] = {
 namespace {
 using ecrlink_detail::RecordHeader;
 using ecrlink_detail::lastEntry;
+using ecrlink_detail::middleEntry;
 using ecrlink_detail::nextEntry;
 using ecrlink_detail::prevEntry;
 constexpr unsigned int PieceHeader = 8;
@@ -150,36 +151,63 @@ unsigned int sizeDump(const std::map<unsigned int, CTLVTag*>& tags, unsigned int
     return TLVResult::Ok;
 }
 
-// As sizeDump for all of a map of at most `room` tags, walking in from both
-// ends at once: two chains of loads that do not wait on each other. A tag
-// without value is left to sizeDump, which reports the sum up to it.
+// Walks the entries from `lo` to `hi` (not before `lo`) inward from both
+// ends, one entry from each end per step; the low ones are noted upwards from
+// `up`, the high ones downwards before `down`.
+struct Pincer {
+    std::map<unsigned int, CTLVTag*>::const_iterator lo, hi;
+    Noted* up;
+    Noted* down;
+    bool active;
+
+    template <class Fields>
+    void step(Fields fields, unsigned int& sum, bool& noValue) {
+        const auto take = [&](Noted* at, const CTLVTag& tag) {
+            *at = fields(tag);
+            sum += at->length + RecordHeader;
+            noValue |= at->length == 0;
+        };
+        take(up++, *lo->second);
+        if (lo == hi) {
+            active = false;
+            return;
+        }
+        take(--down, *hi->second);
+        lo = nextEntry(lo);
+        if (lo == hi) active = false;
+        else hi = prevEntry(hi);
+    }
+};
+
+// As sizeDump for all of a map of at most `room` tags, noted in 2 x `room`
+// places as three runs (returned in `runs`, each a begin and an end). The map
+// is walked as four chains of loads that do not wait on each other: up to the
+// root and down to it, up from beyond it and down to that. A tag without value
+// is left to sizeDump, which reports the sum up to it.
 template <class Fields>
-unsigned int listDump(const std::map<unsigned int, CTLVTag*>& tags, unsigned int& out, Noted* noted, Fields fields) {
+unsigned int listDump(const std::map<unsigned int, CTLVTag*>& tags, unsigned int& out, Noted* noted,
+                      unsigned int room, const Noted* (&runs)[6], Fields fields) {
     out = 0;
+    for (auto& run : runs) run = noted;
     if (tags.empty()) return TLVResult::Ok;
-    auto front = tags.cbegin();
-    auto back = lastEntry(tags);
-    std::size_t i = 0;
-    std::size_t j = tags.size() - 1;
-    unsigned int sumFront = 0;
-    unsigned int sumBack = 0;
+    const auto middle = middleEntry(tags);
+    const auto last = lastEntry(tags);
+    Pincer low{tags.cbegin(), middle, noted, noted + room, true};
+    Pincer high{middle, last, noted + room, noted + 2 * room, middle != last};
+    if (high.active) high.lo = nextEntry(middle);
+    unsigned int sumLow = 0;
+    unsigned int sumHigh = 0;
     bool noValue = false;
-    for (; i < j; ++i, --j) {
-        noted[i] = fields(*front->second);
-        noted[j] = fields(*back->second);
-        sumFront += noted[i].length + RecordHeader;
-        sumBack += noted[j].length + RecordHeader;
-        noValue |= (noted[i].length == 0) | (noted[j].length == 0);
-        front = nextEntry(front);
-        back = prevEntry(back);
+    while (low.active && high.active) {
+        low.step(fields, sumLow, noValue);
+        high.step(fields, sumHigh, noValue);
     }
-    if (i == j) {
-        noted[i] = fields(*front->second);
-        sumFront += noted[i].length + RecordHeader;
-        noValue |= noted[i].length == 0;
-    }
+    while (low.active) low.step(fields, sumLow, noValue);
+    while (high.active) high.step(fields, sumHigh, noValue);
     if (noValue) return sizeDump(tags, out, nullptr, 0, fields);
-    out = sumFront + sumBack; // the same 32-bit sum in any order
+    out = sumLow + sumHigh; // the same 32-bit sum in any order
+    const Noted* const found[6] = {noted, low.up, low.down, high.up, high.down, noted + 2 * room};
+    std::copy(std::begin(found), std::end(found), runs);
     return TLVResult::Ok;
 }
 } // namespace
@@ -191,10 +219,12 @@ unsigned int CTLVMessage::getDumpLength(unsigned int& out) {
 unsigned int CTLVMessage::buildDump(unsigned char* buf, unsigned int size, unsigned int& outLen) {
     if (buf == nullptr) return TLVResult::InvalidArgument;
     constexpr unsigned int Room = 128;
-    Noted noted[Room];
+    Noted noted[2 * Room];
+    const Noted* runs[6] = {};
     const auto fields = [](const CTLVTag& tag) { return Noted{tag.value, tag.type, tag.length}; };
-    const unsigned int rc =
-        tags.size() <= Room ? listDump(tags, outLen, noted, fields) : sizeDump(tags, outLen, noted, Room, fields);
+    const bool listed = tags.size() <= Room;
+    const unsigned int rc = listed ? listDump(tags, outLen, noted, Room, runs, fields)
+                                   : sizeDump(tags, outLen, noted, Room, fields);
     if (rc != TLVResult::Ok) return rc;
     if (outLen > size) return TLVResult::TooSmallBuffer;
     if (outLen == 0) return TLVResult::Ok; // nothing written, not even zeros
@@ -209,10 +239,13 @@ unsigned int CTLVMessage::buildDump(unsigned char* buf, unsigned int size, unsig
         written += record.length + RecordHeader;
         return true;
     };
-    const unsigned int count = static_cast<unsigned int>(std::min<std::size_t>(tags.size(), Room));
-    for (unsigned int i = 0; i < count; ++i)
-        if (!put(noted[i])) return TLVResult::GeneralError;
-    if (tags.size() > Room) {
+    if (listed) {
+        for (int run = 0; run < 6; run += 2)
+            for (const Noted* record = runs[run]; record != runs[run + 1]; ++record)
+                if (!put(*record)) return TLVResult::GeneralError;
+    } else {
+        for (unsigned int i = 0; i < Room; ++i)
+            if (!put(noted[i])) return TLVResult::GeneralError;
         auto it = tags.cbegin();
         std::advance(it, Room);
         for (; it != tags.cend(); it = nextEntry(it))

@@ -57,4 +57,15 @@ inline typename Map::const_iterator lastEntry(const Map& map) {
 #endif
 }
 
+/// The entry at the root of the tree of a map that is not empty: about the
+/// middle one. Without the node links, the first entry does as well.
+template <class Map>
+inline typename Map::const_iterator middleEntry(const Map& map) {
+#if defined(__GLIBCXX__)
+    return typename Map::const_iterator(map.cend()._M_node->_M_parent); // the header's parent link
+#else
+    return map.cbegin();
+#endif
+}
+
 } // namespace ecrlink_detail
