@@ -13,12 +13,16 @@ inline unsigned char checkByteOf(const unsigned char* data, unsigned int length)
     Block blocks = {0, 0}, more[3] = {};
     unsigned int i = 0;
     for (; i + 4 * sizeof(Block) <= length; i += 4 * sizeof(Block)) {
-        Block b[4];
-        std::memcpy(b, data + i, sizeof b);
-        blocks ^= b[0];
-        more[0] ^= b[1];
-        more[1] ^= b[2];
-        more[2] ^= b[3];
+        // One load per lane, each straight into a register.
+        Block b0, b1, b2, b3;
+        std::memcpy(&b0, data + i, sizeof b0);
+        std::memcpy(&b1, data + i + sizeof(Block), sizeof b1);
+        std::memcpy(&b2, data + i + 2 * sizeof(Block), sizeof b2);
+        std::memcpy(&b3, data + i + 3 * sizeof(Block), sizeof b3);
+        blocks ^= b0;
+        more[0] ^= b1;
+        more[1] ^= b2;
+        more[2] ^= b3;
     }
     blocks ^= more[0] ^ more[1] ^ more[2];
     for (; i + sizeof(Block) <= length; i += sizeof(Block)) {

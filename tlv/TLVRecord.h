@@ -18,11 +18,40 @@ inline void putBigEndian(unsigned char* out, unsigned int n) {
     std::memcpy(out, &n, sizeof n);
 }
 
+/// Reads 4 bytes least significant byte first.
+inline unsigned int getLittleEndian(const unsigned char* in) {
+    unsigned int n;
+    std::memcpy(&n, in, sizeof n);
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    n = __builtin_bswap32(n);
+#endif
+    return n;
+}
+
+/// Copies `n` bytes; values up to 64 bytes, the common case, in two or four
+/// overlapping moves instead of a call.
+inline void copyBytes(unsigned char* out, const unsigned char* in, unsigned int n) {
+    if (n > 64) {
+        std::memcpy(out, in, n);
+    } else if (n > 32) {
+        std::memcpy(out, in, 32);
+        std::memcpy(out + n - 32, in + n - 32, 32);
+    } else if (n >= 16) {
+        std::memcpy(out, in, 16);
+        std::memcpy(out + n - 16, in + n - 16, 16);
+    } else if (n >= 8) {
+        std::memcpy(out, in, 8);
+        std::memcpy(out + n - 8, in + n - 8, 8);
+    } else {
+        for (unsigned int i = 0; i < n; ++i) out[i] = in[i];
+    }
+}
+
 /// Writes one record (number, length, value) of RecordHeader + `length` bytes at `out`.
 inline void writeRecord(unsigned char* out, unsigned int type, unsigned int length, const unsigned char* value) {
     putBigEndian(out, type);
     putBigEndian(out + 4, length);
-    std::memcpy(out + RecordHeader, value, length);
+    copyBytes(out + RecordHeader, value, length);
 }
 
 } // namespace ecrlink_detail

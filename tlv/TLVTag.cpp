@@ -139,8 +139,7 @@ void CTLVTag::numToBin(unsigned char* out, unsigned int n) {
 
 void CTLVTag::binToNum(const unsigned char* in, unsigned int& n) {
     if (in == nullptr) return;
-    n = static_cast<unsigned int>(in[0]) | static_cast<unsigned int>(in[1]) << 8 |
-        static_cast<unsigned int>(in[2]) << 16 | static_cast<unsigned int>(in[3]) << 24;
+    n = ecrlink_detail::getLittleEndian(in);
 }
 
 void CTLVTag::binToNumR(const unsigned char* in, unsigned int& n) {

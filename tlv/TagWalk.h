@@ -1,0 +1,71 @@
+#pragma once
+
+// Stepping through a message's tag map without a call per step.
+
+#include <map>
+
+namespace ecrlink_detail {
+
+/// One step in ascending (`Up`) or descending order. libstdc++ steps its map
+/// iterators with an out-of-line call into the shared library; its node
+/// links are public, so the same successor rule is done here inline, and
+/// mirrored for the other direction.
+template <bool Up, class Iterator>
+inline Iterator stepEntry(Iterator it) {
+#if defined(__GLIBCXX__)
+    const auto ahead = [](auto node) { return Up ? node->_M_right : node->_M_left; };
+    const auto behind = [](auto node) { return Up ? node->_M_left : node->_M_right; };
+    auto x = it._M_node;
+    if (ahead(x) != nullptr) {
+        x = ahead(x);
+        while (behind(x) != nullptr) x = behind(x);
+    } else {
+        auto y = x->_M_parent;
+        while (x == ahead(y)) {
+            x = y;
+            y = y->_M_parent;
+        }
+        // Climbing up from the largest entry ends at the header (end()), whose
+        // parent is the root: hence the extra check on that way only.
+        if (!Up || x->_M_right != y) x = y;
+    }
+    return Iterator(x);
+#else
+    return Up ? ++it : --it;
+#endif
+}
+
+/// The entry after `it`.
+template <class Iterator>
+inline Iterator nextEntry(Iterator it) {
+    return stepEntry<true>(it);
+}
+
+/// The entry before `it`, which is neither begin() nor end().
+template <class Iterator>
+inline Iterator prevEntry(Iterator it) {
+    return stepEntry<false>(it);
+}
+
+/// The largest entry of a map that is not empty.
+template <class Map>
+inline typename Map::const_iterator lastEntry(const Map& map) {
+#if defined(__GLIBCXX__)
+    return typename Map::const_iterator(map.cend()._M_node->_M_right); // the header's right link
+#else
+    return std::prev(map.cend());
+#endif
+}
+
+/// The entry at the root of the tree of a map that is not empty: about the
+/// middle one. Without the node links, the first entry does as well.
+template <class Map>
+inline typename Map::const_iterator middleEntry(const Map& map) {
+#if defined(__GLIBCXX__)
+    return typename Map::const_iterator(map.cend()._M_node->_M_parent); // the header's parent link
+#else
+    return map.cbegin();
+#endif
+}
+
+} // namespace ecrlink_detail
