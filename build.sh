@@ -3,6 +3,7 @@
 #   ./build.sh demo            the whole purchase dialogue against the simulated terminal
 #   ./build.sh test [PRESET]   every test (PRESET: dev, asan, tsan, clang, release; default dev)
 #   ./build.sh fuzz [SECONDS]  each fuzz target for SECONDS (clang, ASan+UBSan)
+#   ./build.sh soak [COUNT]    COUNT purchases (default 2000) on a noisy line against the simulated terminal
 #   ./build.sh example         installs into build/stage, builds examples/ against it (CMake and pkg-config), runs it
 #   ./build.sh examples        the C, Python and C# examples over the C API against the simulated terminal
 #   ./build.sh package         the Debian packages libecrlink1, libecrlink-dev, ecrlink-tools in build/packages
@@ -128,7 +129,12 @@ test)
     preset=${1:-dev}
     deps test "$preset"
     build "$preset"
-    ctest --preset "$preset" -j "$(nproc)" --timeout 120
+    ctest --preset "$preset" -j "$(nproc)" --timeout 120 --label-exclude soak
+    ;;
+soak)
+    deps demo
+    build tool
+    nice "$(cat build/tool/ecrlink-program)" soak --count "${1:-2000}" "${@:2}"
     ;;
 fuzz)
     deps fuzz
@@ -175,7 +181,7 @@ abi | abi-update)
     abi/check.sh build/tool $([ "$command" = abi-update ] && echo --update)
     ;;
 *)
-    echo "usage: $0 demo | test [PRESET] | fuzz [SECONDS] | example | examples | package | abi | abi-update | deps [COMMAND]" >&2
+    echo "usage: $0 demo | test [PRESET] | fuzz [SECONDS] | soak [COUNT] | example | examples | package | abi | abi-update | deps [COMMAND]" >&2
     exit 2
     ;;
 esac

@@ -51,8 +51,7 @@ void printLine(const std::string& line) {
     Console::out(line + "\n");
 }
 
-int servePty(const Scenario& scenario, bool once) {
-    SimTerminal terminal(printLine);
+int servePty(SimTerminal& terminal, const Scenario& scenario, bool once) {
     for (;;) {
         PtyPort pty;
         std::string error;
@@ -72,7 +71,7 @@ int servePty(const Scenario& scenario, bool once) {
     }
 }
 
-int serveTcp(const Scenario& scenario, unsigned short port, bool once) {
+int serveTcp(SimTerminal& terminal, const Scenario& scenario, unsigned short port, bool once) {
     TcpListener listener;
     std::string error;
     if (!listener.listen(port, error)) {
@@ -80,7 +79,6 @@ int serveTcp(const Scenario& scenario, unsigned short port, bool once) {
         return 1;
     }
     printLine("listening on 127.0.0.1:" + std::to_string(listener.port()));
-    SimTerminal terminal(printLine);
     for (;;) {
         const int peer = listener.accept(&interrupted);
         if (peer < 0) return interrupted.load() ? 0 : 1;
@@ -110,9 +108,21 @@ int run(const Options& options) {
         Console::err("ecrlink: sim: " + error + "\n");
         return 2;
     }
+    SimTerminal terminal(printLine);
+    if (!options.faults.empty()) {
+        FaultPlan::Rates rates;
+        if (!FaultPlan::parse(options.faults, rates, error)) {
+            Console::err("ecrlink: sim: --faults: " + error + "\n");
+            return 2;
+        }
+        terminal.setFaults(FaultPlan(rates, options.seed));
+    }
     catchSignals();
-    if (options.tcpPort >= 0) return serveTcp(scenario, static_cast<unsigned short>(options.tcpPort), options.once);
-    return servePty(scenario, options.once);
+    const int status = options.tcpPort >= 0
+                           ? serveTcp(terminal, scenario, static_cast<unsigned short>(options.tcpPort), options.once)
+                           : servePty(terminal, scenario, options.once);
+    if (terminal.faultPlan().active()) printLine(terminal.faultPlan().summary());
+    return status;
 }
 
 } // namespace SimCommand

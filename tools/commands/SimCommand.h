@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace ecrtool {
@@ -12,6 +13,8 @@ struct Options {
     int tcpPort = -1; ///< -1: pseudo-terminal
     std::string scenario = "purchase";
     bool once = false;
+    std::string faults;     ///< e.g. "corrupt=0.01,nak=0.01"; empty: a clean line
+    std::uint64_t seed = 1; ///< of the faults
 };
 /// Ctrl-C (SIGINT) or SIGTERM ends it within 100 ms, whatever it is doing.
 int run(const Options& options);

@@ -9,6 +9,7 @@
 #include "sim/Scenario.h"
 #include "sim/ScenarioParser.h"
 #include "commands/SimCommand.h"
+#include "commands/SoakCommand.h"
 #include "wire/TagSpec.h"
 
 #include <CLI/CLI.hpp>
@@ -73,6 +74,10 @@ int main(int argc, char** argv) {
         ->excludes(ptyOption);
     simApp->add_option("--scenario", sim.scenario, "built-in scenario name or scenario file")->capture_default_str();
     simApp->add_flag("--once", sim.once, "exit after one dialogue");
+    simApp->add_option("--faults", sim.faults,
+                       "noisy line: corrupt=P,length=P,nak=P,silence=P (each optional, P from 0 to 1); "
+                       "prints what it did on exit");
+    simApp->add_option("--seed", sim.seed, "seed of the faults")->capture_default_str();
     addVerbose(simApp);
 
     std::vector<std::string> tagTexts;
@@ -99,6 +104,19 @@ int main(int argc, char** argv) {
     decodeApp->add_option("--order", order, "dump byte order: in (terminal to register) or out")
         ->check(CLI::IsMember({"in", "out"}));
     addVerbose(decodeApp);
+
+    SoakCommand::Options soak;
+    CLI::App* soakApp = app.add_subcommand("soak", "many purchases through the dialogue against the simulated terminal on a noisy line; a table of the outcome");
+    soakApp->add_option("--count", soak.count, "messages to run")->check(CLI::Range(1ul, 100000000ul))->capture_default_str();
+    soakApp->add_option("--faults", soak.faults, "faults of the line, as for sim --faults")->capture_default_str();
+    soakApp->add_option("--seed", soak.seed, "seed of the faults")->capture_default_str();
+    soakApp->add_option("--scenario", soak.scenario, "scenario of the terminal; it must echo tag 4")->capture_default_str();
+    soakApp->add_option("--wait", soak.idleMs, "the dialogue's idle time-out in milliseconds")
+        ->check(CLI::Range(1, 3600000))
+        ->capture_default_str();
+    soakApp->add_option("--timeout", soak.overallMs, "the dialogue's overall time-out in milliseconds")
+        ->check(CLI::Range(1, 86400000))
+        ->capture_default_str();
 
     CLI::App* demoApp = app.add_subcommand("demo", "a whole purchase against the simulated terminal, in this process");
     addVerbose(demoApp);
@@ -135,6 +153,7 @@ int main(int argc, char** argv) {
     std::unique_ptr<LogPump> pump;
     if (verbose) pump = std::make_unique<LogPump>();
     if (simApp->parsed()) return SimCommand::run(sim);
+    if (soakApp->parsed()) return SoakCommand::run(soak);
     if (sendApp->parsed()) return sendCommand(tagTexts, send);
     if (decodeApp->parsed()) {
         std::string hex;
