@@ -61,6 +61,16 @@ int main(int argc, char** argv) {
         command->add_flag("-v,--verbose", verbose, "show the library's log lines on stderr");
     };
 
+    // The dialogue's two time-outs, for every command that runs one.
+    auto addTimeouts = [](CLI::App* command, unsigned int& idleMs, unsigned int& overallMs) {
+        command->add_option("--wait", idleMs, "idle time-out: milliseconds to keep waiting while the terminal sends nothing")
+            ->check(CLI::Range(1, 3600000))
+            ->capture_default_str();
+        command->add_option("--timeout", overallMs, "overall time-out: milliseconds for the whole dialogue")
+            ->check(CLI::Range(1, 86400000))
+            ->capture_default_str();
+    };
+
     SimCommand::Options sim;
     bool simPty = false;
     CLI::App* simApp = app.add_subcommand("sim", "simulated payment terminal on a pseudo-terminal or a TCP port");
@@ -89,12 +99,7 @@ int main(int argc, char** argv) {
         ->take_all()
         ->allow_extra_args(false);
     sendApp->add_option("--receipt", send.receiptFile, "save the receipt to FILE");
-    sendApp->add_option("--wait", send.idleMs, "idle time-out: milliseconds to keep waiting while the terminal sends nothing")
-        ->check(CLI::Range(1, 3600000))
-        ->capture_default_str();
-    sendApp->add_option("--timeout", send.overallMs, "overall time-out: milliseconds for the whole dialogue")
-        ->check(CLI::Range(1, 86400000))
-        ->capture_default_str();
+    addTimeouts(sendApp, send.idleMs, send.overallMs);
     addVerbose(sendApp);
 
     std::vector<std::string> hexWords;
@@ -111,12 +116,7 @@ int main(int argc, char** argv) {
     soakApp->add_option("--faults", soak.faults, "faults of the line, as for sim --faults")->capture_default_str();
     soakApp->add_option("--seed", soak.seed, "seed of the faults")->capture_default_str();
     soakApp->add_option("--scenario", soak.scenario, "scenario of the terminal; it must echo tag 4")->capture_default_str();
-    soakApp->add_option("--wait", soak.idleMs, "the dialogue's idle time-out in milliseconds")
-        ->check(CLI::Range(1, 3600000))
-        ->capture_default_str();
-    soakApp->add_option("--timeout", soak.overallMs, "the dialogue's overall time-out in milliseconds")
-        ->check(CLI::Range(1, 86400000))
-        ->capture_default_str();
+    addTimeouts(soakApp, soak.idleMs, soak.overallMs);
 
     CLI::App* demoApp = app.add_subcommand("demo", "a whole purchase against the simulated terminal, in this process");
     addVerbose(demoApp);
