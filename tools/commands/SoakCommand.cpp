@@ -18,6 +18,7 @@
 #include <sstream>
 #include <thread>
 
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -31,16 +32,14 @@ namespace {
 constexpr int SeqTag = 4; // the purchase scenario echoes it: which request an answer belongs to
 
 struct Memory {
-    long peakKb = 0, nowKb = 0;
+    long peakKb = 0; ///< VmHWM
 };
 
 Memory memoryOf(const std::string& pid) {
     Memory m;
     std::ifstream status("/proc/" + pid + "/status");
-    for (std::string line; std::getline(status, line);) {
+    for (std::string line; std::getline(status, line);)
         if (line.rfind("VmHWM:", 0) == 0) m.peakKb = std::atol(line.c_str() + 6);
-        if (line.rfind("VmRSS:", 0) == 0) m.nowKb = std::atol(line.c_str() + 6);
-    }
     return m;
 }
 
@@ -49,12 +48,12 @@ Memory memoryOf(const std::string& pid) {
 class SimProcess {
 public:
     bool start(const SoakCommand::Options& o, std::string& path, std::string& error) {
-        int fds[2];
-        if (::pipe(fds) != 0) return fail("no pipe", error);
         char self[4096];
         const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
         if (n <= 0) return fail("cannot find this program", error);
         self[n] = '\0';
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0) return fail("no pipe", error);
         std::vector<std::string> args = {self, "sim", "--pty", "--scenario", o.scenario,
                                          "--faults", o.faults, "--seed", std::to_string(o.seed)};
         std::vector<char*> argv;
@@ -63,7 +62,6 @@ public:
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-        posix_spawn_file_actions_addclose(&actions, fds[0]);
         const int spawned = posix_spawn(&pid, self, &actions, nullptr, argv.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
         ::close(fds[1]);
@@ -118,8 +116,9 @@ private:
         // The request's echoed number tells which message the change hit.
         const std::size_t at = line.find("accepted the changed frame");
         if (at == std::string::npos) return;
-        const std::size_t number = line.find(std::to_string(SeqTag) + "=u32:", at);
-        notes.push_back({number == std::string::npos ? 0 : std::strtoul(line.c_str() + number + 6, nullptr, 10), line});
+        const std::string tag = std::to_string(SeqTag) + "=u32:";
+        const std::size_t number = line.find(tag, at);
+        notes.push_back({number == std::string::npos ? 0 : std::strtoul(line.c_str() + number + tag.size(), nullptr, 10), line});
     }
 
     pid_t pid = -1;
