@@ -165,9 +165,15 @@ int SoakCommand::run(const Options& o) {
     CECRDialogue dialogue(proto);
     dialogue.setIdleTimeout(o.idleMs);
     dialogue.setOverallTimeout(o.overallMs);
-    std::string statuses;
+    // Without sequence numbers a frame that the terminal repeats after a
+    // stale NAK arrives twice; a status seen twice in a row is counted apart.
+    std::string statuses, lastStatus;
+    bool repeated = false;
     dialogue.onStatus([&](CTLVMessage& status) {
-        statuses += TagTable::summary(RegisterSession::tagsOf(status), ByteOrder::LsbFirst, false) + "; ";
+        const std::string shown = TagTable::summary(RegisterSession::tagsOf(status), ByteOrder::LsbFirst, false) + "; ";
+        if (shown == lastStatus) repeated = true;
+        else statuses += shown;
+        lastStatus = shown;
     });
 
     // Every message of a clean run looks the same apart from the echoed
@@ -177,6 +183,7 @@ int SoakCommand::run(const Options& o) {
     std::vector<std::string> looks;
     std::vector<std::uint32_t> lookOf(o.count + 1, 0);
     std::vector<unsigned int> results(o.count + 1, 0);
+    unsigned long twice = 0;
     std::map<unsigned long, std::string> foreign; // answers without this request's number
     const unsigned long warm = std::min(o.count, std::max(100ul, o.count / 50));
     Memory registerStart, simStart;
@@ -189,6 +196,8 @@ int SoakCommand::run(const Options& o) {
         request.addTag(new CTLVTag(2, reinterpret_cast<const unsigned char*>("PURCHASE"), 8));
         request.addTag(new CTLVTag(SeqTag, number, 4));
         statuses.clear();
+        lastStatus.clear();
+        repeated = false;
         results[i] = dialogue.run(request, answer);
         if (results[i] == 0) {
             unsigned int echoed = 0;
@@ -202,6 +211,7 @@ int SoakCommand::run(const Options& o) {
             const auto known = lookIds.emplace(look, static_cast<std::uint32_t>(looks.size()));
             if (known.second) looks.push_back(look);
             lookOf[i] = known.first->second;
+            twice += repeated;
         }
         if (i == warm) {
             registerStart = memoryOf("self");
@@ -247,6 +257,7 @@ int SoakCommand::run(const Options& o) {
     out << "soak: " << o.count << " messages (" << o.scenario << "), faults " << o.faults << ", seed " << o.seed
         << ", idle time-out " << o.idleMs << " ms, " << seconds << " s\n";
     out << row("delivered", std::to_string(delivered));
+    out << row("  with a status message twice (a repeated frame)", std::to_string(twice));
     unsigned long failed = 0;
     for (const auto& [code, n] : failures) failed += n;
     out << row("failed with a code", std::to_string(failed));
