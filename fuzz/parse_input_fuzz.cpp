@@ -41,10 +41,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string error;
     switch (data[0] % 6) {
     case 0: { // a tag of `send`, or one of a scenario
-        TagSpec spec;
+        TagSpec parsed;
         const bool echo = data[0] & 0x80;
-        if (TagSpec::parse(text, echo ? ByteOrder::LsbFirst : ByteOrder::MsbFirst, echo, spec, error))
-            require(spec.tag.value.size() <= text.size() && (echo || !spec.echo), "tag value beyond its text");
+        if (TagSpec::parse(text, echo ? ByteOrder::LsbFirst : ByteOrder::MsbFirst, echo, parsed, error))
+            require(parsed.tag.value.size() <= text.size() && (echo || !parsed.echo), "tag value beyond its text");
         else
             require(!error.empty(), "tag refused without a reason");
         break;
