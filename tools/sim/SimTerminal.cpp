@@ -212,7 +212,7 @@ SimTerminal::Outcome SimTerminal::sendFrame(ByteLink& link, std::uint8_t start, 
         if (reply == STX || reply == DC2) {
             // The register gave up on this dialogue and begins its next request.
             link.unreadByte();
-            say("-- dialogue ends");
+            fail("the register began its next request; dialogue ends");
             return Outcome::Ended;
         }
         if (reply != NAK) {
