@@ -197,7 +197,8 @@ SimTerminal::Outcome SimTerminal::sendFrame(ByteLink& link, std::uint8_t start, 
         const ByteLink::Status status = link.readByte(reply, ReplyTimeoutMs);
         if (status == ByteLink::Status::Ok) faults.frameAnswered(fault, reply == ACK);
         if (reply == ACK && (fault == FaultPlan::Fault::Corrupt || fault == FaultPlan::Fault::Length))
-            say("-- the register accepted the changed frame; request " +
+            say(std::string("-- the register accepted the changed frame (") +
+                (fault == FaultPlan::Fault::Length ? "length" : "data or check byte") + "); request " +
                 TagTable::summary(request, ByteOrder::MsbFirst, false));
         if (status == ByteLink::Status::Timeout) {
             fail("no reply from the register; dialogue ends");
