@@ -5,6 +5,7 @@
 #   ./build.sh fuzz [SECONDS]  each fuzz target for SECONDS from its kept corpus (clang, ASan+UBSan);
 #                              also fuzz merge | fuzz replay TARGET FILE [--gdb|--valgrind] (fuzz/run.sh)
 #   ./build.sh bench [OPTIONS] the hot paths next to their floors (docs/performance.md)
+#   ./build.sh soak [COUNT]    COUNT purchases (default 2000) on a noisy line against the simulated terminal
 #   ./build.sh example         installs into build/stage, builds examples/ against it (CMake and pkg-config), runs it
 #   ./build.sh examples        the C, Python and C# examples over the C API against the simulated terminal
 #   ./build.sh package         the Debian packages libecrlink1, libecrlink-dev, ecrlink-tools in build/packages
@@ -131,7 +132,12 @@ test)
     preset=${1:-dev}
     deps test "$preset"
     build "$preset"
-    ctest --preset "$preset" -j "$(nproc)" --timeout 120
+    ctest --preset "$preset" -j "$(nproc)" --timeout 120 --label-exclude soak
+    ;;
+soak)
+    deps demo
+    build tool
+    nice "$(cat build/tool/ecrlink-program)" soak --count "${1:-2000}" "${@:2}"
     ;;
 bench)
     deps bench
@@ -182,7 +188,7 @@ abi | abi-update)
     abi/check.sh build/tool $([ "$command" = abi-update ] && echo --update)
     ;;
 *)
-    echo "usage: $0 demo | test [PRESET] | bench [OPTIONS] | fuzz [SECONDS|merge|replay ...] | example | examples | package | abi | abi-update | deps [COMMAND]" >&2
+    echo "usage: $0 demo | test [PRESET] | bench [OPTIONS] | fuzz [SECONDS|merge|replay ...] | soak [COUNT] | example | examples | package | abi | abi-update | deps [COMMAND]" >&2
     exit 2
     ;;
 esac

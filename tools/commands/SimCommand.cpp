@@ -126,6 +126,14 @@ int run(const Options& options) {
         Console::err("ecrlink: sim: " + error + "\n");
         return 2;
     }
+    if (!options.faults.empty()) {
+        FaultPlan::Rates rates;
+        if (!FaultPlan::parse(options.faults, rates, error)) {
+            Console::err("ecrlink: sim: --faults: " + error + "\n");
+            return 2;
+        }
+        terminal.setFaults(FaultPlan(rates, options.seed));
+    }
     std::unique_ptr<LineRecorder> recorder;
     if (!options.capture.empty()) {
         recorder = std::make_unique<LineRecorder>(options.capture);
@@ -140,6 +148,7 @@ int run(const Options& options) {
                            ? serveTcp(play, static_cast<unsigned short>(options.tcpPort), options.once, recorder.get())
                            : servePty(play, options.once, recorder.get());
     if (recorder) recorder->close();
+    if (terminal.faultPlan().active()) printLine(terminal.faultPlan().summary());
     return status;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace ecrtool {
@@ -16,6 +17,8 @@ struct Options {
     std::string capture; ///< capture file of the terminal's line; empty: none
     std::string replay;  ///< capture whose terminal side is played instead of a scenario
     double speed = 1;    ///< replay this many times faster
+    std::string faults;     ///< e.g. "corrupt=0.01,nak=0.01"; empty: a clean line
+    std::uint64_t seed = 1; ///< of the faults
 };
 /// Ctrl-C (SIGINT) or SIGTERM ends it within 100 ms, whatever it is doing.
 int run(const Options& options);

@@ -9,6 +9,7 @@
 #include "sim/Scenario.h"
 #include "sim/ScenarioParser.h"
 #include "commands/SimCommand.h"
+#include "commands/SoakCommand.h"
 #include "wire/TagSpec.h"
 #include "capture/CaptureDecode.h"
 
@@ -61,6 +62,16 @@ int main(int argc, char** argv) {
         command->add_flag("-v,--verbose", verbose, "show the library's log lines on stderr; twice: also the bytes");
     };
 
+    // The dialogue's two time-outs, for every command that runs one.
+    auto addTimeouts = [](CLI::App* command, unsigned int& idleMs, unsigned int& overallMs) {
+        command->add_option("--wait", idleMs, "idle time-out: milliseconds to keep waiting while the terminal sends nothing")
+            ->check(CLI::Range(1, 3600000))
+            ->capture_default_str();
+        command->add_option("--timeout", overallMs, "overall time-out: milliseconds for the whole dialogue")
+            ->check(CLI::Range(1, 86400000))
+            ->capture_default_str();
+    };
+
     SimCommand::Options sim;
     bool simPty = false;
     CLI::App* simApp = app.add_subcommand("sim", "simulated payment terminal on a pseudo-terminal or a TCP port");
@@ -82,6 +93,10 @@ int main(int argc, char** argv) {
         ->check(CLI::PositiveNumber)
         ->needs(replayOption);
     simApp->add_flag("--once", sim.once, "exit after one dialogue");
+    simApp->add_option("--faults", sim.faults,
+                       "noisy line: corrupt=P,length=P,nak=P,silence=P (each optional, P from 0 to 1); "
+                       "prints what it did on exit");
+    simApp->add_option("--seed", sim.seed, "seed of the faults")->capture_default_str();
     addVerbose(simApp);
 
     std::vector<std::string> tagTexts;
@@ -93,12 +108,7 @@ int main(int argc, char** argv) {
         ->take_all()
         ->allow_extra_args(false);
     sendApp->add_option("--receipt", send.receiptFile, "save the receipt to FILE");
-    sendApp->add_option("--wait", send.idleMs, "idle time-out: milliseconds to keep waiting while the terminal sends nothing")
-        ->check(CLI::Range(1, 3600000))
-        ->capture_default_str();
-    sendApp->add_option("--timeout", send.overallMs, "overall time-out: milliseconds for the whole dialogue")
-        ->check(CLI::Range(1, 86400000))
-        ->capture_default_str();
+    addTimeouts(sendApp, send.idleMs, send.overallMs);
     CLI::Option* sendCapture = sendApp->add_option("--capture", send.captureFile, "record the line to a capture FILE");
     std::vector<std::uint32_t> masked;
     sendApp->add_option("--mask", masked, "tag numbers whose values the capture hides, e.g. 5,6")
@@ -121,6 +131,14 @@ int main(int argc, char** argv) {
             ->excludes(orderOption);
     decodeApp->add_option("--html", htmlFile, "write the timeline as a page to OUT.html")->needs(decodeCapture);
     addVerbose(decodeApp);
+
+    SoakCommand::Options soak;
+    CLI::App* soakApp = app.add_subcommand("soak", "many purchases through the dialogue against the simulated terminal on a noisy line; a table of the outcome");
+    soakApp->add_option("--count", soak.count, "messages to run")->check(CLI::Range(1ul, 100000000ul))->capture_default_str();
+    soakApp->add_option("--faults", soak.faults, "faults of the line, as for sim --faults")->capture_default_str();
+    soakApp->add_option("--seed", soak.seed, "seed of the faults")->capture_default_str();
+    soakApp->add_option("--scenario", soak.scenario, "scenario of the terminal; it must echo tag 4")->capture_default_str();
+    addTimeouts(soakApp, soak.idleMs, soak.overallMs);
 
     CLI::App* demoApp = app.add_subcommand("demo", "a whole purchase against the simulated terminal, in this process");
     addVerbose(demoApp);
@@ -157,6 +175,7 @@ int main(int argc, char** argv) {
     std::unique_ptr<LogPump> pump;
     if (verbose) pump = std::make_unique<LogPump>(stderr, verbose > 1 ? 2 : 1);
     if (simApp->parsed()) return SimCommand::run(sim);
+    if (soakApp->parsed()) return SoakCommand::run(soak);
     if (sendApp->parsed()) {
         send.masked.insert(masked.begin(), masked.end());
         send.wireTrace = verbose > 1;

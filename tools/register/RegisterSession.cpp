@@ -17,9 +17,7 @@
 
 namespace ecrtool {
 
-namespace {
-
-std::vector<RawTag> tagsOf(CTLVMessage& message) {
+std::vector<RawTag> RegisterSession::tagsOf(CTLVMessage& message) {
     std::vector<CTLVTag*> all;
     message.getAllTags(all);
     std::vector<RawTag> tags;
@@ -35,6 +33,8 @@ std::vector<RawTag> tagsOf(CTLVMessage& message) {
     }
     return tags;
 }
+
+namespace {
 
 // "CODE TEXT", and the system's reason when the channel kept one.
 std::string describe(unsigned int code, const Communication::Channel& channel) {

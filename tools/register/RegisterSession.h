@@ -31,6 +31,9 @@ public:
     /// Ctrl-C (SIGINT) or SIGTERM cancels the dialogue: the terminal gets EOT.
     int run(const Options& options);
 
+    /// The tags of a message as the register holds them.
+    static std::vector<RawTag> tagsOf(CTLVMessage& message);
+
     /// The collected receipt, once complete.
     const std::string& receipt() const { return receiptText; }
 

@@ -16,6 +16,15 @@ std::string hex1(std::uint8_t b) {
     return toHex(&b, 1);
 }
 
+std::string faultNote(FaultPlan::Fault fault, const Bytes& wire) {
+    switch (fault) {
+    case FaultPlan::Fault::Corrupt: return " (one byte changed: " + toHex(wire) + ")";
+    case FaultPlan::Fault::Length: return " (length changed to " + toHex(&wire[1], 2) + ")";
+    case FaultPlan::Fault::Silence: return " (left out)";
+    default: return "";
+    }
+}
+
 SimTerminal::Outcome outcomeOf(ByteLink::Status status) {
     return status == ByteLink::Status::Stopped ? SimTerminal::Outcome::Stopped : SimTerminal::Outcome::Closed;
 }
@@ -118,11 +127,17 @@ SimTerminal::Outcome SimTerminal::answer(ByteLink& link, const ScenarioStep& ste
         case ScenarioStep::Reply::Eot: reply = EOT; break;
         case ScenarioStep::Reply::None: say("-- (no reply)"); return keepSilent(link);
         }
-        say("-> " + byteName(reply));
+        const FaultPlan::Fault fault = faults.onReply(reply);
+        if (fault == FaultPlan::Fault::Silence) {
+            // The register hears nothing and gives up; its next frame begins a new dialogue.
+            say("-- " + byteName(reply) + " left out");
+            return Outcome::Ended;
+        }
+        say("-> " + byteName(reply) + (fault == FaultPlan::Fault::Nak ? " (refused on purpose)" : ""));
         const Outcome written = writeOrClose(link, {reply}, 0);
         if (written != Outcome::Completed) return written;
         // A refused frame comes again; an ack step waits for the repetition.
-        if (step.reply == ScenarioStep::Reply::Ack && !good) continue;
+        if (step.reply == ScenarioStep::Reply::Ack && reply == NAK) continue;
         return Outcome::Completed;
     }
 }
@@ -158,12 +173,21 @@ SimTerminal::Outcome SimTerminal::sendFrame(ByteLink& link, std::uint8_t start, 
         const bool corrupt = corruptNext;
         corruptNext = false;
         frame.back() = corrupt ? static_cast<std::uint8_t>(check ^ 0xFF) : check;
-        say("-> " + what + hex1(frame.back()) + (corrupt ? " (corrupted)" : "") + ": " + shown);
-        const Outcome written = writeOrClose(link, frame, gapMs);
-        if (written != Outcome::Completed) return written;
+        Bytes wire = frame;
+        const FaultPlan::Fault fault = faults.onFrame(wire);
+        say("-> " + what + hex1(frame.back()) + (corrupt ? " (corrupted)" : "") + faultNote(fault, wire) + ": " + shown);
+        if (fault != FaultPlan::Fault::Silence) {
+            const Outcome written = writeOrClose(link, wire, gapMs);
+            if (written != Outcome::Completed) return written;
+        }
 
         std::uint8_t reply = 0;
         const ByteLink::Status status = link.readByte(reply, ReplyTimeoutMs);
+        if (status == ByteLink::Status::Ok) faults.frameAnswered(fault, reply == ACK);
+        if (reply == ACK && (fault == FaultPlan::Fault::Corrupt || fault == FaultPlan::Fault::Length))
+            say(std::string("-- the register accepted the changed frame (") +
+                (fault == FaultPlan::Fault::Length ? "length" : "data or check byte") + "); request " +
+                TagTable::summary(request, ByteOrder::MsbFirst, false));
         if (status == ByteLink::Status::Timeout) {
             fail("no reply from the register; dialogue ends");
             return Outcome::Ended;
@@ -174,6 +198,12 @@ SimTerminal::Outcome SimTerminal::sendFrame(ByteLink& link, std::uint8_t start, 
         }
         say("<- " + byteName(reply));
         if (reply == ACK) return Outcome::Completed;
+        if (reply == STX || reply == DC2) {
+            // The register gave up on this dialogue and begins its next request.
+            link.unreadByte();
+            fail("the register began its next request; dialogue ends");
+            return Outcome::Ended;
+        }
         if (reply != NAK) {
             fail(byteName(reply) + " instead of ACK or NAK; dialogue ends");
             return Outcome::Ended;

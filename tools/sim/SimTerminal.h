@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sim/ByteLink.h"
+#include "sim/FaultPlan.h"
 #include "sim/Scenario.h"
 
 #include <functional>
@@ -26,6 +27,10 @@ public:
 
     /// `sink` receives one line of text per event; it may be empty.
     explicit SimTerminal(Sink sink);
+
+    /// Faults of a noisy line on every frame and reply from now on.
+    void setFaults(const FaultPlan& plan) { faults = plan; }
+    const FaultPlan& faultPlan() const { return faults; }
 
     /// Waits for the register's request (for ever) and plays `scenario`. A
     /// step that fails names its line ("-- FILE:LINE: reason").
@@ -58,6 +63,7 @@ private:
 
     Sink sink;
     std::string at; ///< "SCENARIO:LINE: " of the step playing
+    FaultPlan faults;
     std::vector<RawTag> request;
     bool corruptNext = false;
     int gapMs = 0;
