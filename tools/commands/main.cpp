@@ -148,7 +148,7 @@ int main(int argc, char** argv) {
         bool known = false;
         for (const CLI::App* command : app.get_subcommands({})) known = known || command->check_name(argv[1]);
         if (!known) {
-            Console::err(std::string("ecrlink: unknown command '") + argv[1] + "' (commands: sim, send, decode, demo)\n");
+            Console::err(std::string("ecrlink: unknown command '") + argv[1] + "' (commands: sim, send, decode, demo, soak)\n");
             return BadArguments;
         }
     }
