@@ -3,6 +3,7 @@
 #include "ecrlink/DescriptorChannel.h"
 #include "support/LogCapture.h"
 #include "support/ScriptedChannel.h"
+#include "ecr/CheckByte.h"
 
 #include <gmock/gmock.h>
 
@@ -159,5 +160,27 @@ TEST(FramePair, FramesCrossTheLine) {
         terminal.close(); // a peer that hung up is reported as gone
         EXPECT_EQ(ecrEnd->read(&check, 1, length), 105);
         EXPECT_EQ(ecr.isOpened(), 105u);
+    }
+}
+
+#if defined(__x86_64__)
+__attribute__((target("avx2"))) unsigned char wideCheck(const unsigned char* data, unsigned int n) {
+    return ecrlink_detail::xorBlocks<ecrlink_detail::Block32>(data, n);
+}
+#endif
+
+// Both widths of the check byte against the plain sum, across every block boundary.
+TEST(CheckByte, EveryWidthMatchesTheBytewiseSum) {
+    Bytes data(300);
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<unsigned char>(i * 131 + 7);
+    unsigned char expected = 0;
+    for (unsigned int n = 0; n <= data.size(); ++n) {
+        EXPECT_EQ(ecrlink_detail::xorBlocks<ecrlink_detail::Block16>(data.data(), n), expected) << n;
+#if defined(__x86_64__)
+        if (__builtin_cpu_supports("avx2")) {
+            EXPECT_EQ(wideCheck(data.data(), n), expected) << n;
+        }
+#endif
+        if (n < data.size()) expected ^= data[n];
     }
 }
