@@ -139,7 +139,10 @@ int writeAll(int fd, Kind kind, const unsigned char* data, unsigned int length, 
     count = 0;
     error = 0;
     const auto stalled = [&] { return count > 0 ? CommPartialWrite : CommWriteTimeout; };
-    const Clock::time_point end = Clock::now() + std::chrono::milliseconds(totalMs);
+    // The clock is read only once the line has no room: a write that goes
+    // through at once, the usual case, needs no deadline.
+    Clock::time_point end{};
+    bool waited = false;
     while (count < length) {
         const ssize_t n = writeSome(fd, kind, data + count, length - count);
         if (n > 0) {
@@ -150,7 +153,10 @@ int writeAll(int fd, Kind kind, const unsigned char* data, unsigned int length, 
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return errnoResult(error = errno);
         // No room: wait for some, the stall clock starting afresh each time,
         // but never past the end of the whole call.
-        const Clock::time_point deadline = std::min(end, Clock::now() + std::chrono::milliseconds(stallMs));
+        const Clock::time_point now = Clock::now();
+        if (!waited) end = now + std::chrono::milliseconds(totalMs);
+        waited = true;
+        const Clock::time_point deadline = std::min(end, now + std::chrono::milliseconds(stallMs));
         const int revents = waitFor(fd, POLLOUT, deadline, wake);
         if (revents == Woken) return count > 0 ? CommPartialWrite : CommInterrupted;
         if (revents < 0) return errnoResult(error = errno);

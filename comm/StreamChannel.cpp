@@ -28,8 +28,7 @@ int StreamChannel::detach() {
     return CommOk;
 }
 
-int StreamChannel::fail(int rc, int error, const char* doing) {
-    if (rc == CommOk || rc == CommTimeout || rc == CommPartialWrite) return rc;
+int StreamChannel::keepFailure(int rc, int error, const char* doing) {
     std::string text = doing;
     if (rc == CommInterrupted) text += ": interrupted";
     else if (error != 0) text += std::string(": ") + std::strerror(error);
@@ -41,17 +40,27 @@ int StreamChannel::fail(int rc, int error, const char* doing) {
 }
 
 int StreamChannel::read(unsigned char* buffer, unsigned int wanted, unsigned int& count) {
+    // Bytes already read ahead, the usual case within a frame, are served
+    // without anything else.
+    if (aheadStart < aheadEnd && wanted > 0 && buffer != nullptr && fd >= 0 &&
+        !interrupted.load(std::memory_order_acquire)) {
+        const unsigned int start = aheadStart;
+        const unsigned int n = std::min(wanted, aheadEnd - start);
+        if (n == 1) *buffer = ahead[start];
+        else std::memcpy(buffer, ahead + start, n);
+        aheadStart = start + n;
+        count = n;
+        return CommOk;
+    }
+    return readLine(buffer, wanted, count);
+}
+
+int StreamChannel::readLine(unsigned char* buffer, unsigned int wanted, unsigned int& count) {
     count = 0;
     if (fd < 0) return CommNotConnected;
     if (buffer == nullptr && wanted > 0) return CommBadArgument;
     if (wanted == 0) return CommOk;
     if (interrupted.load(std::memory_order_acquire)) return fail(CommInterrupted, 0, "read");
-    if (aheadStart < aheadEnd) {
-        count = std::min(wanted, aheadEnd - aheadStart);
-        std::memcpy(buffer, ahead + aheadStart, count);
-        aheadStart += count;
-        return CommOk;
-    }
     int error = 0;
     unsigned int extra = 0;
     const int rc = fdio::readAhead(fd, tty, buffer, wanted, ahead, sizeof ahead, count, extra, readTimeoutMs,

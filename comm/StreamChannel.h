@@ -38,7 +38,9 @@ protected:
     /// Passes `rc` on, keeping `reason` (or the text of `error`) as the last
     /// failure. A lost line gives its descriptor back at once, so that a
     /// device that reappears can be opened again.
-    int fail(int rc, int error, const char* doing);
+    int fail(int rc, int error, const char* doing) {
+        return rc == CommOk || rc == CommTimeout || rc == CommPartialWrite ? rc : keepFailure(rc, error, doing);
+    }
     /// The reason a lost line is reported with, for example "the device hung up".
     virtual const char* lostReason() const = 0;
 
@@ -46,6 +48,10 @@ protected:
     fdio::Kind kind = fdio::Kind::Other;
 
 private:
+    int keepFailure(int rc, int error, const char* doing);
+    /// A read with nothing read ahead: from the descriptor, waiting if need be.
+    __attribute__((noinline)) int readLine(unsigned char* buffer, unsigned int wanted, unsigned int& count);
+
     bool openFlag = false;
     bool tty = false;
     unsigned int readTimeoutMs = 1000;
