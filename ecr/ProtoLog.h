@@ -7,10 +7,14 @@
 
 namespace ecrlink_detail {
 
+/// The process's one Logger, looked up once when the library is loaded, so
+/// that a filtered line costs its two loads and no call.
+extern Logger& protoLogger;
+
 /// Every line of the protocol is logged at level 1. Texts are built only when
 /// the Logger takes the line.
 inline void logOnly(const char* text) {
-    Logger::get().log(Logger::Level(1), text);
+    protoLogger.log(Logger::Level(1), text);
 }
 
 inline std::string joined(const char* text, const char* more) { return std::string(text) + more; }
@@ -20,7 +24,7 @@ std::string joined(const char* text, Number number) { return text + std::to_stri
 /// Logs `text` followed by `more` (a number in decimal, or a text).
 template <typename More>
 void logOnly(const char* text, More more) {
-    Logger& logger = Logger::get();
+    Logger& logger = protoLogger;
     if (logger.takes(Logger::Level(1))) logger.log(Logger::Level(1), joined(text, more));
 }
 

@@ -1,0 +1,7 @@
+#include "ProtoLog.h"
+
+namespace ecrlink_detail {
+
+Logger& protoLogger = Logger::get();
+
+} // namespace ecrlink_detail
