@@ -16,6 +16,7 @@ const char* const aTLVErrors[7] = {
 
 namespace {
 using ecrlink_detail::RecordHeader;
+using ecrlink_detail::appendEntry;
 using ecrlink_detail::lastEntry;
 using ecrlink_detail::middleEntry;
 using ecrlink_detail::nextEntry;
@@ -67,7 +68,7 @@ unsigned int CTLVMessage::addTag(CTLVTag* tag) {
     // goes at the end without a search.
     if (!tags.empty() && lastEntry(tags)->first < number) {
         std::unique_ptr<CTLVTag> owned(tag);
-        tags.emplace_hint(tags.end(), number, tag);
+        appendEntry(tags, number, tag);
         owned.release();
         return TLVResult::Ok;
     }
@@ -297,7 +298,7 @@ unsigned int CTLVMessage::parseDump(const unsigned char* data, unsigned int size
             ecrlink_detail::copyBytes(tag->value, bytes, n);
         }
         if (tags.empty() || lastEntry(tags)->first < number) {
-            tags.emplace_hint(tags.end(), number, tag.get());
+            appendEntry(tags, number, tag.get());
             tag.release();
         } else {
             addTag(tag.release());

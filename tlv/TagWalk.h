@@ -1,8 +1,11 @@
 #pragma once
 
-// Stepping through a message's tag map without a call per step.
+// Stepping through a message's tag map, and appending to it, without a call
+// into the C++ library per step.
 
 #include <map>
+#include <memory>
+#include <new>
 
 namespace ecrlink_detail {
 
@@ -65,6 +68,28 @@ inline typename Map::const_iterator middleEntry(const Map& map) {
     return typename Map::const_iterator(map.cend()._M_node->_M_parent); // the header's parent link
 #else
     return map.cbegin();
+#endif
+}
+
+/// Adds (`key`, `mapped`) to a map whose keys are all below `key`. A dump
+/// lists its tags in ascending order, so each one goes to the right end;
+/// emplace_hint would first check the hint in a call of its own. The node is
+/// allocated by the map's allocator, as the map would, and linked in by the
+/// same rebalancing routine; on a throw nothing is added.
+template <class Key, class Mapped>
+inline void appendEntry(std::map<Key, Mapped>& map, const Key& key, Mapped mapped) {
+#if defined(__GLIBCXX__)
+    using Value = typename std::map<Key, Mapped>::value_type;
+    using Node = std::_Rb_tree_node<Value>;
+    Node* node = std::allocator<Node>().allocate(1);
+    ::new (node->_M_valptr()) Value(key, mapped);
+    std::_Rb_tree_node_base* header = map.end()._M_node;
+    std::_Rb_tree_node_base* last = header->_M_right; // the header itself while the map is empty
+    std::_Rb_tree_insert_and_rebalance(last == header, node, last, *header);
+    // The header node is the first member of the tree's header, which counts the nodes.
+    ++reinterpret_cast<std::_Rb_tree_header*>(header)->_M_node_count;
+#else
+    map.emplace_hint(map.end(), key, mapped);
 #endif
 }
 
