@@ -52,6 +52,8 @@ ssize_t writePipe(int fd, const unsigned char* data, std::size_t length) {
     return n;
 }
 
+} // namespace
+
 ssize_t writeSome(int fd, Kind kind, const unsigned char* data, std::size_t length) {
     switch (kind) {
     case Kind::Socket: return ::send(fd, data, length, MSG_NOSIGNAL);
@@ -59,8 +61,6 @@ ssize_t writeSome(int fd, Kind kind, const unsigned char* data, std::size_t leng
     default: return ::write(fd, data, length);
     }
 }
-
-} // namespace
 
 int waitFor(int fd, short events, Clock::time_point deadline, int wake) {
     for (;;) {
@@ -136,7 +136,6 @@ int readAhead(int fd, bool tty, unsigned char* buffer, unsigned int wanted, unsi
 
 int writeAll(int fd, Kind kind, const unsigned char* data, unsigned int length, unsigned int& count, int wake,
              int& error, unsigned int stallMs, unsigned int totalMs) {
-    count = 0;
     error = 0;
     const auto stalled = [&] { return count > 0 ? CommPartialWrite : CommWriteTimeout; };
     // The clock is read only once the line has no room: a write that goes

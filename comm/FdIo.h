@@ -6,6 +6,9 @@
 // end of file). Internal: nothing here is exported.
 
 #include <chrono>
+#include <cstddef>
+
+#include <sys/types.h>
 
 namespace Communication {
 namespace fdio {
@@ -40,8 +43,13 @@ int readAhead(int fd, bool tty, unsigned char* buffer, unsigned int wanted, unsi
               unsigned int spareSize, unsigned int& count, unsigned int& extra, unsigned int timeoutMs, int wake,
               int& error);
 
-/// Writes all `length` bytes, waiting for room while needed. 0 when all went
-/// out; CommPartialWrite with `count` when the line stalled for `stallMs`, or
+/// One write of up to `length` bytes, never raising SIGPIPE: the system
+/// call's result, errno set when it is negative.
+ssize_t writeSome(int fd, Kind kind, const unsigned char* data, std::size_t length);
+
+/// Writes the rest of the `length` bytes, from `count` on (those before went
+/// out already), waiting for room while needed. 0 when all went out;
+/// CommPartialWrite with `count` when the line stalled for `stallMs`, or
 /// `totalMs` passed, after it took part; CommWriteTimeout when it took
 /// nothing; CommNotConnected when the other end is gone; CommInterrupted.
 int writeAll(int fd, Kind kind, const unsigned char* data, unsigned int length, unsigned int& count, int wake,
