@@ -222,10 +222,15 @@ unsigned int CTLVMessage::buildDump(unsigned char* buf, unsigned int size, unsig
     constexpr unsigned int Room = 128;
     Noted noted[2 * Room];
     const Noted* runs[6] = {};
+    // Up to this many tags a sizing walk and a writing walk are quickest:
+    // noting the records first pays off where the walk's chain of loads is long.
+    constexpr std::size_t FewTags = 16;
     const auto fields = [](const CTLVTag& tag) { return Noted{tag.value, tag.type, tag.length}; };
-    const bool listed = tags.size() <= Room;
-    const unsigned int rc = listed ? listDump(tags, outLen, noted, Room, runs, fields)
-                                   : sizeDump(tags, outLen, noted, Room, fields);
+    const bool few = tags.size() <= FewTags;
+    const bool listed = !few && tags.size() <= Room;
+    const unsigned int rc = few      ? sizeDump(tags, outLen, nullptr, 0, fields)
+                            : listed ? listDump(tags, outLen, noted, Room, runs, fields)
+                                     : sizeDump(tags, outLen, noted, Room, fields);
     if (rc != TLVResult::Ok) return rc;
     if (outLen > size) return TLVResult::TooSmallBuffer;
     if (outLen == 0) return TLVResult::Ok; // nothing written, not even zeros
@@ -240,7 +245,10 @@ unsigned int CTLVMessage::buildDump(unsigned char* buf, unsigned int size, unsig
         written += record.length + RecordHeader;
         return true;
     };
-    if (listed) {
+    if (few) {
+        for (auto it = tags.cbegin(); it != tags.cend(); it = nextEntry(it))
+            if (!put(fields(*it->second))) return TLVResult::GeneralError;
+    } else if (listed) {
         for (int run = 0; run < 6; run += 2)
             for (const Noted* record = runs[run]; record != runs[run + 1]; ++record)
                 if (!put(*record)) return TLVResult::GeneralError;
