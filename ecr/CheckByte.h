@@ -2,6 +2,7 @@
 
 // The frame's check byte: the exclusive-or of the data bytes, start value 0.
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -10,35 +11,39 @@ namespace ecrlink_detail {
 typedef std::uint64_t Block16 __attribute__((vector_size(16)));
 typedef std::uint64_t Block32 __attribute__((vector_size(32)));
 
-/// Exclusive-or of `length` bytes, a Block at a time in four lanes so that
-/// the loads do not wait on each other.
+/// Folds the Block at `at` into `lane`: one load, straight into a register.
+template <class Block>
+__attribute__((always_inline)) inline void fold(Block& lane, const unsigned char* at) {
+    Block b;
+    std::memcpy(&b, at, sizeof b);
+    lane ^= b;
+}
+
+/// Exclusive-or of `length` bytes, a Block at a time in eight lanes so that
+/// the loads do not wait on each other and the loop runs a quarter as often.
 template <class Block>
 __attribute__((always_inline)) inline unsigned char xorBlocks(const unsigned char* data, unsigned int length) {
-    Block blocks = {}, more[3] = {};
-    unsigned int i = 0;
-    for (; i + 4 * sizeof(Block) <= length; i += 4 * sizeof(Block)) {
-        // One load per lane, each straight into a register.
-        Block b0, b1, b2, b3;
-        std::memcpy(&b0, data + i, sizeof b0);
-        std::memcpy(&b1, data + i + sizeof(Block), sizeof b1);
-        std::memcpy(&b2, data + i + 2 * sizeof(Block), sizeof b2);
-        std::memcpy(&b3, data + i + 3 * sizeof(Block), sizeof b3);
-        blocks ^= b0;
-        more[0] ^= b1;
-        more[1] ^= b2;
-        more[2] ^= b3;
+    constexpr std::ptrdiff_t B = sizeof(Block);
+    Block l0 = {}, l1 = {}, l2 = {}, l3 = {}, l4 = {}, l5 = {}, l6 = {}, l7 = {};
+    const unsigned char* at = data;
+    const unsigned char* const end = data + length;
+    for (; end - at >= 8 * B; at += 8 * B) {
+        fold(l0, at);
+        fold(l1, at + B);
+        fold(l2, at + 2 * B);
+        fold(l3, at + 3 * B);
+        fold(l4, at + 4 * B);
+        fold(l5, at + 5 * B);
+        fold(l6, at + 6 * B);
+        fold(l7, at + 7 * B);
     }
-    blocks ^= more[0] ^ more[1] ^ more[2];
-    for (; i + sizeof(Block) <= length; i += sizeof(Block)) {
-        Block b;
-        std::memcpy(&b, data + i, sizeof b);
-        blocks ^= b;
-    }
+    l0 ^= l1 ^ l2 ^ l3 ^ l4 ^ l5 ^ l6 ^ l7;
+    for (; end - at >= B; at += B) fold(l0, at);
     std::uint64_t word = 0;
-    for (unsigned int lane = 0; lane < sizeof(Block) / 8; ++lane) word ^= blocks[lane];
+    for (std::size_t k = 0; k < sizeof(Block) / 8; ++k) word ^= l0[k];
     for (int shift = 32; shift >= 8; shift /= 2) word ^= word >> shift;
     auto check = static_cast<unsigned char>(word);
-    for (; i < length; ++i) check ^= data[i];
+    for (; at < end; ++at) check ^= *at;
     return check;
 }
 
