@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <iterator>
 #include <memory>
 
 const char* const aTLVErrors[7] = {
@@ -18,7 +17,6 @@ namespace {
 using ecrlink_detail::RecordHeader;
 using ecrlink_detail::appendEntry;
 using ecrlink_detail::lastEntry;
-using ecrlink_detail::middleEntry;
 using ecrlink_detail::nextEntry;
 using ecrlink_detail::prevEntry;
 constexpr unsigned int PieceHeader = 8;
@@ -128,6 +126,25 @@ void CTLVMessage::copy(CTLVMessage& source) {
 }
 
 namespace {
+using TagMap = std::map<unsigned int, CTLVTag*>;
+
+// Sums the record lengths into `out` (the sum so far on 205). `lengthOf`
+// reads a tag's value length (the message's own lambdas may).
+template <class LengthOf>
+unsigned int sizeDump(const TagMap& tags, unsigned int& out, LengthOf lengthOf) {
+    unsigned int sum = 0; // in a register: `out` may alias what the loop reads
+    for (auto it = tags.cbegin(); it != tags.cend(); it = nextEntry(it)) {
+        const unsigned int length = lengthOf(*it->second);
+        if (length == 0) {
+            out = sum;
+            return TLVResult::NoValue;
+        }
+        sum += length + RecordHeader;
+    }
+    out = sum;
+    return TLVResult::Ok;
+}
+
 // One record to write, noted while sizing.
 struct Noted {
     const unsigned char* value;
@@ -135,132 +152,78 @@ struct Noted {
     unsigned int length;
 };
 
-// Sums the record lengths into `out` (the sum so far on 205) and notes the
-// first `room` records in `noted`, so that writing need not walk the map
-// again: each step of a map walk waits for the load before it, a list does not.
+// Notes the records of a map that is not empty in ascending order and sums
+// their lengths into `out`, walking inward from both ends at once: two chains
+// of loads that do not wait on each other, where one walk waits at every step.
+// `fields` reads a tag. False when a tag has no value.
 template <class Fields>
-unsigned int sizeDump(const std::map<unsigned int, CTLVTag*>& tags, unsigned int& out, Noted* noted, unsigned int room,
-                      Fields fields) {
-    out = 0;
-    unsigned int i = 0;
-    for (auto it = tags.cbegin(); it != tags.cend(); it = nextEntry(it)) {
-        const Noted record = fields(*it->second);
-        if (record.length == 0) return TLVResult::NoValue;
-        out += record.length + RecordHeader;
-        if (i < room) noted[i++] = record;
-    }
-    return TLVResult::Ok;
-}
-
-// Walks the entries from `lo` to `hi` (not before `lo`) inward from both
-// ends, one entry from each end per step; the low ones are noted upwards from
-// `up`, the high ones downwards before `down`.
-struct Pincer {
-    std::map<unsigned int, CTLVTag*>::const_iterator lo, hi;
-    Noted* up;
-    Noted* down;
-    bool active;
-
-    template <class Fields>
-    void step(Fields fields, unsigned int& sum, bool& noValue) {
-        const auto take = [&](Noted* at, const CTLVTag& tag) {
-            *at = fields(tag);
-            sum += at->length + RecordHeader;
-            noValue |= at->length == 0;
-        };
-        take(up++, *lo->second);
-        if (lo == hi) {
-            active = false;
-            return;
-        }
-        take(--down, *hi->second);
-        lo = nextEntry(lo);
-        if (lo == hi) active = false;
-        else hi = prevEntry(hi);
-    }
-};
-
-// As sizeDump for all of a map of at most `room` tags, noted in 2 x `room`
-// places as three runs (returned in `runs`, each a begin and an end). The map
-// is walked as four chains of loads that do not wait on each other: up to the
-// root and down to it, up from beyond it and down to that. A tag without value
-// is left to sizeDump, which reports the sum up to it.
-template <class Fields>
-unsigned int listDump(const std::map<unsigned int, CTLVTag*>& tags, unsigned int& out, Noted* noted,
-                      unsigned int room, const Noted* (&runs)[6], Fields fields) {
-    out = 0;
-    for (auto& run : runs) run = noted;
-    if (tags.empty()) return TLVResult::Ok;
-    const auto middle = middleEntry(tags);
-    const auto last = lastEntry(tags);
-    Pincer low{tags.cbegin(), middle, noted, noted + room, true};
-    Pincer high{middle, last, noted + room, noted + 2 * room, middle != last};
-    if (high.active) high.lo = nextEntry(middle);
+bool listRecords(const TagMap& tags, Noted* list, unsigned int& out, Fields fields) {
+    auto lo = tags.cbegin();
+    auto hi = lastEntry(tags);
+    Noted* up = list;
+    Noted* down = list + tags.size();
     unsigned int sumLow = 0;
     unsigned int sumHigh = 0;
     bool noValue = false;
-    while (low.active && high.active) {
-        low.step(fields, sumLow, noValue);
-        high.step(fields, sumHigh, noValue);
+    for (;;) {
+        const Noted low = *up++ = fields(*lo->second);
+        sumLow += low.length + RecordHeader;
+        noValue |= low.length == 0;
+        if (lo == hi) break;
+        const Noted high = *--down = fields(*hi->second);
+        sumHigh += high.length + RecordHeader;
+        noValue |= high.length == 0;
+        lo = nextEntry(lo);
+        if (lo == hi) break;
+        hi = prevEntry(hi);
     }
-    while (low.active) low.step(fields, sumLow, noValue);
-    while (high.active) high.step(fields, sumHigh, noValue);
-    if (noValue) return sizeDump(tags, out, nullptr, 0, fields);
     out = sumLow + sumHigh; // the same 32-bit sum in any order
-    const Noted* const found[6] = {noted, low.up, low.down, high.up, high.down, noted + 2 * room};
-    std::copy(std::begin(found), std::end(found), runs);
-    return TLVResult::Ok;
+    return !noValue;
 }
 } // namespace
 
 unsigned int CTLVMessage::getDumpLength(unsigned int& out) {
-    return sizeDump(tags, out, nullptr, 0, [](const CTLVTag& tag) { return Noted{nullptr, 0, tag.length}; });
+    return sizeDump(tags, out, [](const CTLVTag& tag) { return tag.length; });
 }
 
 unsigned int CTLVMessage::buildDump(unsigned char* buf, unsigned int size, unsigned int& outLen) {
     if (buf == nullptr) return TLVResult::InvalidArgument;
-    constexpr unsigned int Room = 128;
-    Noted noted[2 * Room];
-    const Noted* runs[6] = {};
-    // Up to this many tags a sizing walk and a writing walk are quickest:
-    // noting the records first pays off where the walk's chain of loads is long.
-    constexpr std::size_t FewTags = 16;
+    // Up to Room records are noted while sizing: writing then reads a list
+    // instead of waiting on every step of a second walk, and the noted
+    // lengths add up to the total, so every record fits. More are walked twice.
+    constexpr std::size_t Room = 128;
+    Noted list[Room];
     const auto fields = [](const CTLVTag& tag) { return Noted{tag.value, tag.type, tag.length}; };
-    const bool few = tags.size() <= FewTags;
-    const bool listed = !few && tags.size() <= Room;
-    const unsigned int rc = few      ? sizeDump(tags, outLen, nullptr, 0, fields)
-                            : listed ? listDump(tags, outLen, noted, Room, runs, fields)
-                                     : sizeDump(tags, outLen, noted, Room, fields);
-    if (rc != TLVResult::Ok) return rc;
+    const std::size_t count = tags.size();
+    const bool listed = count > 0 && count <= Room && listRecords(tags, list, outLen, fields);
+    if (!listed) {
+        // Also reports a tag without value, with the sum up to it.
+        const unsigned int rc = sizeDump(tags, outLen, [](const CTLVTag& tag) { return tag.length; });
+        if (rc != TLVResult::Ok) return rc;
+    }
     if (outLen > size) return TLVResult::TooSmallBuffer;
     if (outLen == 0) return TLVResult::Ok; // nothing written, not even zeros
     // Each record is written into exactly its own room, and the rest of the
     // buffer zero-filled once at the end, rather than at every record.
-    const unsigned int total = outLen;
-    unsigned int written = 0;
-    const auto put = [&](const Noted& record) {
-        // In 64 bits: a value near 4 GiB must not wrap into "fits".
-        if (std::uint64_t{record.length} + RecordHeader > total - written) return false;
-        ecrlink_detail::writeRecord(buf + written, record.type, record.length, record.value);
-        written += record.length + RecordHeader;
-        return true;
-    };
-    if (few) {
-        for (auto it = tags.cbegin(); it != tags.cend(); it = nextEntry(it))
-            if (!put(fields(*it->second))) return TLVResult::GeneralError;
-    } else if (listed) {
-        for (int run = 0; run < 6; run += 2)
-            for (const Noted* record = runs[run]; record != runs[run + 1]; ++record)
-                if (!put(*record)) return TLVResult::GeneralError;
+    unsigned char* out = buf;
+    if (listed) {
+        for (const Noted* record = list; record != list + count; ++record) {
+            const Noted r = *record; // the bytes written may alias anything
+            ecrlink_detail::writeRecord(out, r.type, r.length, r.value);
+            out += r.length + RecordHeader;
+        }
     } else {
-        for (unsigned int i = 0; i < Room; ++i)
-            if (!put(noted[i])) return TLVResult::GeneralError;
-        auto it = tags.cbegin();
-        std::advance(it, Room);
-        for (; it != tags.cend(); it = nextEntry(it))
-            if (!put(fields(*it->second))) return TLVResult::GeneralError;
+        unsigned int room = outLen;
+        for (auto it = tags.cbegin(); it != tags.cend(); it = nextEntry(it)) {
+            const Noted r = fields(*it->second);
+            // In 64 bits: a value near 4 GiB must not wrap into "fits".
+            if (std::uint64_t{r.length} + RecordHeader > room) return TLVResult::GeneralError;
+            ecrlink_detail::writeRecord(out, r.type, r.length, r.value);
+            out += r.length + RecordHeader;
+            room -= r.length + RecordHeader;
+        }
     }
-    std::memset(buf + written, 0, size - written);
+    std::memset(out, 0, size - static_cast<unsigned int>(out - buf));
     return TLVResult::Ok;
 }
 

@@ -60,17 +60,6 @@ inline typename Map::const_iterator lastEntry(const Map& map) {
 #endif
 }
 
-/// The entry at the root of the tree of a map that is not empty: about the
-/// middle one. Without the node links, the first entry does as well.
-template <class Map>
-inline typename Map::const_iterator middleEntry(const Map& map) {
-#if defined(__GLIBCXX__)
-    return typename Map::const_iterator(map.cend()._M_node->_M_parent); // the header's parent link
-#else
-    return map.cbegin();
-#endif
-}
-
 /// Adds (`key`, `mapped`) to a map whose keys are all below `key`. A dump
 /// lists its tags in ascending order, so each one goes to the right end;
 /// emplace_hint would first check the hint in a call of its own. The node is
