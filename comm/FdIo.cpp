@@ -100,7 +100,7 @@ int errnoResult(int error) {
 
 int readAhead(int fd, bool tty, unsigned char* buffer, unsigned int wanted, unsigned char* spare,
               unsigned int spareSize, unsigned int& count, unsigned int& extra, unsigned int timeoutMs, int wake,
-              int& error) {
+              int& error, bool waitFirst) {
     count = 0;
     extra = 0;
     error = 0;
@@ -111,18 +111,21 @@ int readAhead(int fd, bool tty, unsigned char* buffer, unsigned int wanted, unsi
     bool waited = false;
     int revents = 0;
     for (;;) {
-        const ssize_t n = ::readv(fd, parts, spareSize > 0 ? 2 : 1);
-        if (n > 0) {
-            count = static_cast<unsigned int>(std::min<ssize_t>(n, wanted));
-            extra = static_cast<unsigned int>(n - count);
-            return CommOk;
+        if (!waitFirst) {
+            const ssize_t n = ::readv(fd, parts, spareSize > 0 ? 2 : 1);
+            if (n > 0) {
+                count = static_cast<unsigned int>(std::min<ssize_t>(n, wanted));
+                extra = static_cast<unsigned int>(n - count);
+                return CommOk;
+            }
+            // A raw terminal line that has nothing answers 0 rather than EAGAIN;
+            // anything else answering 0 has reached its end: the peer closed.
+            if (n == 0 && !tty) return CommNotConnected;
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return errnoResult(error = errno);
+            if (revents & Trouble) return CommNotConnected;
         }
-        // A raw terminal line that has nothing answers 0 rather than EAGAIN;
-        // anything else answering 0 has reached its end: the peer closed.
-        if (n == 0 && !tty) return CommNotConnected;
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return errnoResult(error = errno);
-        if (revents & Trouble) return CommNotConnected;
+        waitFirst = false;
         if (!waited) deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
         waited = true;
         revents = waitFor(fd, POLLIN, deadline, wake);

@@ -39,9 +39,11 @@ int errnoResult(int error);
 /// `count` > 0; CommTimeout with `count` 0 on expiry; CommNotConnected when
 /// the other end is gone (hang-up, end of file); CommInterrupted once `wake`
 /// is readable. `tty`: `fd` is a raw terminal line (VMIN and VTIME 0).
+/// `waitFirst`: nothing is expected yet, so the first read waits for bytes
+/// instead of trying before.
 int readAhead(int fd, bool tty, unsigned char* buffer, unsigned int wanted, unsigned char* spare,
               unsigned int spareSize, unsigned int& count, unsigned int& extra, unsigned int timeoutMs, int wake,
-              int& error);
+              int& error, bool waitFirst = false);
 
 /// One write of up to `length` bytes, never raising SIGPIPE: the system
 /// call's result, errno set when it is negative.

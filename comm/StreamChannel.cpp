@@ -18,6 +18,7 @@ void StreamChannel::attach(int descriptor, fdio::Kind descriptorKind) {
     kind = descriptorKind;
     tty = ::isatty(descriptor) == 1;
     aheadStart = aheadEnd = 0;
+    drained = false;
     clearLastError();
 }
 
@@ -64,9 +65,13 @@ int StreamChannel::readLine(unsigned char* buffer, unsigned int wanted, unsigned
     int error = 0;
     unsigned int extra = 0;
     const int rc = fdio::readAhead(fd, tty, buffer, wanted, ahead, sizeof ahead, count, extra, readTimeoutMs,
-                                   interruptDescriptor(), error);
+                                   interruptDescriptor(), error, drained);
     aheadStart = 0;
     aheadEnd = extra;
+    // A read that took less than it had room for emptied the line: until
+    // this end writes again, the peer's next bytes are more likely still on
+    // their way, and the next read waits first instead of trying in vain.
+    drained = rc == CommOk && count + extra < wanted + sizeof ahead;
     return fail(rc, error, "read");
 }
 
@@ -76,6 +81,7 @@ int StreamChannel::write(const unsigned char* data, unsigned int length, unsigne
     if (data == nullptr && length > 0) return CommBadArgument;
     // The usual write goes out whole in one system call: the wake-up
     // descriptor and the clock are fetched only when it does not.
+    drained = false; // an answer to what goes out now may come at once
     const ssize_t n = length > 0 ? fdio::writeSome(fd, kind, data, length) : 0;
     if (n > 0) count = static_cast<unsigned int>(n);
     if (count == length) return CommOk;
@@ -112,6 +118,7 @@ int StreamChannel::isOpened() {
 int StreamChannel::flush() {
     if (fd < 0) return CommNotConnected;
     aheadStart = aheadEnd = 0;
+    drained = false;
     if (tty) return ::tcflush(fd, TCIFLUSH) == 0 ? CommOk : fail(fdio::errnoResult(errno), errno, "flush");
     // Bounded, so that a peer that never stops sending cannot hold us here.
     unsigned char sink[4096];

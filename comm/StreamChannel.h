@@ -64,6 +64,8 @@ private:
     unsigned char ahead[8192];
     unsigned int aheadStart = 0;
     unsigned int aheadEnd = 0;
+    // The last read emptied the line and nothing was written since.
+    bool drained = false;
 };
 
 } // namespace Communication
