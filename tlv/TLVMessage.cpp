@@ -241,7 +241,7 @@ unsigned int CTLVMessage::parseDump(const unsigned char* data, unsigned int size
         static void release(CTLVTag* tag) {
             if (tag == nullptr) return;
             delete[] tag->value;
-            ::operator delete(tag, sizeof(CTLVTag));
+            ::operator delete(static_cast<void*>(tag));
         }
         void releaseOne() {
             if (next == tags.end()) return;
