@@ -344,7 +344,7 @@ void ExchangeOneKiB(benchmark::State& state) {
     const bool logging = state.range(0) != 0;
     const std::string name = logging ? "exchange 1 KiB logging on, " : "exchange 1 KiB, ";
     Paired p{};
-    for (auto _ : state) p = measureExchanges(exchangeOf(1024), 15, 300, logging);
+    for (auto _ : state) p = measureExchanges(exchangeOf(1024), 31, 300, logging);
     addRatioRow(state, name + "wall", p.lib[0], p.floor[0], p.ratio[0], logging ? 1.5 : 1.3);
     addRatioRow(state, name + "register CPU", p.lib[1], p.floor[1], p.ratio[1], 1.5);
 }
