@@ -164,21 +164,21 @@ bool listRecords(const TagMap& tags, Noted* list, unsigned int& out, Fields fiel
     Noted* down = list + tags.size();
     unsigned int sumLow = 0;
     unsigned int sumHigh = 0;
-    bool noValue = false;
+    unsigned int shortest = ~0u;
     for (;;) {
         const Noted low = *up++ = fields(*lo->second);
         sumLow += low.length + RecordHeader;
-        noValue |= low.length == 0;
+        shortest = std::min(shortest, low.length);
         if (lo == hi) break;
         const Noted high = *--down = fields(*hi->second);
         sumHigh += high.length + RecordHeader;
-        noValue |= high.length == 0;
+        shortest = std::min(shortest, high.length);
         lo = nextEntry(lo);
         if (lo == hi) break;
         hi = prevEntry(hi);
     }
     out = sumLow + sumHigh; // the same 32-bit sum in any order
-    return !noValue;
+    return shortest != 0;
 }
 } // namespace
 
