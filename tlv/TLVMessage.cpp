@@ -155,30 +155,32 @@ struct Noted {
 // Notes the records of a map that is not empty in ascending order and sums
 // their lengths into `out`, walking inward from both ends at once: two chains
 // of loads that do not wait on each other, where one walk waits at every step.
-// `fields` reads a tag. False when a tag has no value.
+// `fields` reads a tag. False when a tag has no value, or when the lengths do
+// not add up within 32 bits (the caller's checked walk then deals with it).
 template <class Fields>
 bool listRecords(const TagMap& tags, Noted* list, unsigned int& out, Fields fields) {
     auto lo = tags.cbegin();
     auto hi = lastEntry(tags);
     Noted* up = list;
     Noted* down = list + tags.size();
-    unsigned int sumLow = 0;
-    unsigned int sumHigh = 0;
+    std::uint64_t sumLow = 0;
+    std::uint64_t sumHigh = 0;
     unsigned int shortest = ~0u;
     for (;;) {
         const Noted low = *up++ = fields(*lo->second);
-        sumLow += low.length + RecordHeader;
+        sumLow += low.length + std::uint64_t{RecordHeader};
         shortest = std::min(shortest, low.length);
         if (lo == hi) break;
         const Noted high = *--down = fields(*hi->second);
-        sumHigh += high.length + RecordHeader;
+        sumHigh += high.length + std::uint64_t{RecordHeader};
         shortest = std::min(shortest, high.length);
         lo = nextEntry(lo);
         if (lo == hi) break;
         hi = prevEntry(hi);
     }
-    out = sumLow + sumHigh; // the same 32-bit sum in any order
-    return shortest != 0;
+    const std::uint64_t total = sumLow + sumHigh;
+    out = static_cast<unsigned int>(total);
+    return shortest != 0 && total == out;
 }
 } // namespace
 
@@ -188,14 +190,14 @@ unsigned int CTLVMessage::getDumpLength(unsigned int& out) {
 
 unsigned int CTLVMessage::buildDump(unsigned char* buf, unsigned int size, unsigned int& outLen) {
     if (buf == nullptr) return TLVResult::InvalidArgument;
-    // Up to Room records are noted while sizing: writing then reads a list
+    // Up to ListRoom records are noted while sizing: writing then reads a list
     // instead of waiting on every step of a second walk, and the noted
     // lengths add up to the total, so every record fits. More are walked twice.
-    constexpr std::size_t Room = 128;
-    Noted list[Room];
+    constexpr std::size_t ListRoom = 128;
+    Noted list[ListRoom];
     const auto fields = [](const CTLVTag& tag) { return Noted{tag.value, tag.type, tag.length}; };
     const std::size_t count = tags.size();
-    const bool listed = count > 0 && count <= Room && listRecords(tags, list, outLen, fields);
+    const bool listed = count > 0 && count <= ListRoom && listRecords(tags, list, outLen, fields);
     if (!listed) {
         // Also reports a tag without value, with the sum up to it.
         const unsigned int rc = sizeDump(tags, outLen, [](const CTLVTag& tag) { return tag.length; });
