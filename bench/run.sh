@@ -19,7 +19,9 @@ if command -v valgrind >/dev/null; then
     total=$(grep -m1 '^summary:' "$out" | awk '{print $2}')
     # The harness's own code is left out: the system call wrappers that count
     # and play the terminal, and the loop around the exchange. Its operator
-    # new and delete stay in, standing for the C++ library's.
+    # new and delete stay in, standing for the C++ library's. What of the
+    # harness callgrind_annotate files under a header without naming the
+    # program (a few dozen instructions) stays in too.
     harness=$(callgrind_annotate --threshold=100 "$out" 2>/dev/null |
         awk -v bin="[$(realpath "$bench")]" 'index($0, bin) && !/operator (new|delete)/ {
             gsub(",", "", $1); sum += $1 } END { print sum + 0 }')
