@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Compares the ABI of each installed library of a build with its baseline in
 # abi/, or with --update makes the build's ABI the new baseline.
 #   abi/check.sh BUILD_DIR [--update]

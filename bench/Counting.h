@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Counters of the benchmark program: heap allocations through a replaced
 // operator new, and the system calls that libecrcomm makes through the C
 // library (the program defines read, write, poll... itself, so the library's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The hot paths of the library next to their floors, measured in the same run:
 // blocks of library calls alternate with blocks of the floor, and the medians
 // of the times and of the per-pair ratios are reported. The summary at the end

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the optimised preset and runs the hot-path benchmark: the instruction
 # count of an exchange under callgrind first, then every row next to its floor.
 #   bench/run.sh [benchmark options, e.g. --benchmark_filter=Log]

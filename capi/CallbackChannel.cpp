@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "CallbackChannel.h"
 
 namespace ecrlink_capi {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Result texts, the version and the log consumer.
 
 #include "Boundary.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Tags and messages: thin calls into CTLVTag and CTLVMessage.
 
 #include "Boundary.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The protocol object with its channel and its one dialogue.
 
 #include "Boundary.h"

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Optional parts and what each one needs. A dependency is looked for only when
 # its part is built; a missing one stops the configuration with one line that
 # names the Debian package and the option that leaves the part out.

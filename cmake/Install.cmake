@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # What `cmake --install` puts where, split into the three Debian packages:
 # component lib (the shared objects), dev (headers, namelinks, CMake package,
 # pkg-config files) and tools (the ecrlink program and its man page).

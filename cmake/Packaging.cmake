@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Debian packages from the install components: `./build.sh package`, or
 # `cpack --config build/tool/CPackConfig.cmake` after building the tool preset.
 set(CPACK_PACKAGE_NAME ecrlink)

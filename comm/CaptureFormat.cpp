@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "CaptureFormat.h"
 
 #include "ecrlink/ECRProto.h"

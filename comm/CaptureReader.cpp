@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ecrlink/CaptureChannel.h"
 
 #include "CaptureFormat.h"

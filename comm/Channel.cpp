@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ecrlink/Channel.h"
 
 #include "CommText.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ecrlink/DescriptorChannel.h"
 
 #include "StreamChannel.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "FdIo.h"
 
 #include "ecrlink/Channel.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Waiting, reading and writing on a non-blocking descriptor, shared by the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "SerialChannel.h"
 
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "CheckByte.h"
 
 namespace ecrlink_detail {

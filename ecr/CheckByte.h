@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The frame's check byte: the exclusive-or of the data bytes, start value 0.

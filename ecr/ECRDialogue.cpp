@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ecrlink/ECRDialogue.h"
 
 #include "ProtoLog.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ecrlink/ECRProto.h"
 
 #include "CheckByte.h"

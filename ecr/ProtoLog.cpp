@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ProtoLog.h"
 
 namespace ecrlink_detail {

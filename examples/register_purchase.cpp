@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A register asks the terminal for a purchase and collects the answer and the receipt.
 //   register_purchase serial:/dev/serial/by-id/usb-…-if00-port0?baud=115200 1250
 // Ctrl-C cancels the purchase: the terminal is told with EOT.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the C and C# examples against an installed tree, installs the Python
 # package offline, and plays each example's purchase against the simulated terminal.
 #   examples/run.sh PREFIX      (an install prefix holding lib/, include/ and bin/ecrlink)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // What the fuzz targets share: the check that stops a run, and what the
 // allocator in big_block_cache.cpp tells about the arrays the library made.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Linked into every fuzz target. Each message holds a 200 KiB file buffer;
 // under ASan every such block is mapped afresh and faults in page by page,
 // which took most of the time of an input. Array allocations of that size

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Feeds arbitrary bytes to CTLVMessage::parseDump and checks the result against a
 // plain model of the incoming dump format and of receipt collection. Each input is
 // parsed into one message object first as one whole dump, then as a series of dumps

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz what people type into the ecrlink program: tag values, hex, numbers,
 // scenario files, channel addresses and fault lists. Every parser either
 // accepts or gives a reason; what it accepts stays within what it was given.

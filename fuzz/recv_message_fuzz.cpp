@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Whatever a terminal sends, receiving must end with a documented result or
 // the channel's own, reply only as the rules allow, release every buffer and
 // keep the tags ascending. The input is the line: before each read one control

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The fuzz targets (clang, ASan+UBSan):
 #   fuzz/run.sh [SECONDS [TARGET...] [-FLAG...]]
 #       fuzzes each target (all by default) for SECONDS (default 60; 0: no limit)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Sending a message against whatever the line answers must end with a documented
 // result that fits what the line did, and write nothing but the message's frame
 // (each time from its first byte or from where a partial write stopped) and an

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The C API at its edge: null arguments, ownership across it, the dialogue
 // over a channel given as C functions, the shared log.
 

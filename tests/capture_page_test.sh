@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # The page of a captured purchase loads in headless Chromium without a console message, its script runs to the
 # end, and a screenshot of it is taken (capture-page.png in the working directory).
 #   capture_page_test.sh ECRLINK

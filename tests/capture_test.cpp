@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A purchase through a capturing channel over a socketpair: what the file holds, what it hides, and when the
 // journal reaches the disk.
 #include "ecrlink/CaptureChannel.h"

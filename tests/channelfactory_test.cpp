@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ecrlink/ChannelFactory.h"
 #include <gmock/gmock.h>
 #include <memory>

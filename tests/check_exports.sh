@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Fails when a shared library exports a symbol outside its API, or misses a
 # function that HEADER declares (names ecrlink_...( in it).
 #   check_exports.sh LIBRARY REGEX [HEADER]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A whole purchase dialogue over a real pseudo-terminal. The register side is the library over a descriptor channel
 // on the slave end; the terminal side is plain bytes on the master end, reading the register's dump headers most
 // significant byte first and writing its own least significant byte first.

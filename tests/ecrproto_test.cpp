@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The protocol object, its result codes, single control bytes and whole messages over the scripted channel.
 #include "ecrlink/ECRProto.h"
 #include "support/LogCapture.h"

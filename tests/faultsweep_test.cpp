@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every channel call of an operation fails once, in each way a channel can fail; the operation must end with
 // one of its documented results and write nothing but its frame and single control bytes. Leaks show under ASan.
 #include "ecrlink/Channel.h"

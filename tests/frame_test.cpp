@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Frames both ways over the scripted channel, then between two protocol objects over a real line.
 #include "ecrlink/ECRProto.h"
 #include "ecrlink/DescriptorChannel.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Logger's switches, line format and queue, shared with another module; the number formatting of diagnostics.
 #include "ecrlink/ECRProto.h"
 #include "ecrlink/Logger.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "support/ChannelCheck.h"
 #include <cstring>
 #include <fcntl.h>

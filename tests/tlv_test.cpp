@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Tags and messages: values in each encoding, tag records, dumps both ways, and a receipt collected from pieces.
 #include "ecrlink/TLVMessage.h"
 #include "support/Wire.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs the ecrlink program the way a person would, one test per behaviour:
 // commands on their own, and the simulated terminal against `send` over a
 // pseudo-terminal or TCP.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The noisy line of the simulated terminal: what --faults accepts, and what
 // each fault does to a frame or a reply.
 

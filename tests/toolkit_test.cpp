@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The tool's parsers and formatters, one row per input: its value or its error.
 
 #include "sim/ScenarioParser.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ecrlink/TLVMessage.h"
 
 #include "TLVRecord.h"

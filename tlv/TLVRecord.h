@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The tag record of the outgoing dump, shared by CTLVTag::getBinData and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ecrlink/TLVTag.h"
 #include "ecrlink/TLVMessage.h"
 

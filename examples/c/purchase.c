@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* A register in plain C asks the terminal for a purchase through the C API and
  * prints what the terminal shows, the receipt and the answer.
  *   purchase serial:/dev/ttyUSB0?baud=115200 1250

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A register in C# asks the terminal for a purchase through the C API (P/Invoke)
 // and prints what the terminal shows, the receipt and the answer.
 //   mcs Purchase.cs && mono Purchase.exe serial:/dev/ttyUSB0?baud=115200 1250

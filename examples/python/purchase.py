@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """A register in Python asks the terminal for a purchase and prints the receipt and the answer.
     purchase.py serial:/dev/ttyUSB0?baud=115200 1250"""
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* ecrlink C API: flat functions over libecrlink and libecrcomm for registers
  * written in C or in a language with a foreign-function interface.
  *

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Talk to a card payment terminal from a cash register, over libecrlinkc."""
 
 from ._terminal import Answer, EcrError, Message, Terminal, enable_log, library_version, log_lines

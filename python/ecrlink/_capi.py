@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The C functions of libecrlinkc with their ctypes signatures."""
 
 import ctypes

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Terminal, Message and EcrError: the register's side of one payment terminal."""
 
 import ctypes

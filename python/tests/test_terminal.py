@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The package against `ecrlink sim` on a pseudo-terminal ($ECRLINK_TOOL names the program)."""
 
 import os

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A module of its own built from the Logger header: it switches logging on and
 // takes lines from the queue, as a register application's consumer would.
 #include "ecrlink/Logger.h"

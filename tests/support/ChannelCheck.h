@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Checks shared by the serial and TCP channel tests; the terminal's end is a DescriptorChannel.
 #pragma once
 #include "ecrlink/ChannelFactory.h"

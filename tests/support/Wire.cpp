@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "support/Wire.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "capture/CaptureDecode.h"
 
 #include "commands/Console.h"

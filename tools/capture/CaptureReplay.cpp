@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "capture/CaptureReplay.h"
 
 #include "capture/Timeline.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "capture/LineRecorder.h"
 
 #include "ecrlink/CaptureChannel.h"

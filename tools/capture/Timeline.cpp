@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "capture/Timeline.h"
 
 #include "wire/TagTable.h"

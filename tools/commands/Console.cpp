@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "commands/Console.h"
 
 #include <mutex>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "commands/DecodeCommand.h"
 
 #include "commands/Console.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "commands/DemoCommand.h"
 
 #include "sim/ByteLink.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "commands/LogPump.h"
 
 #include "commands/Console.h"

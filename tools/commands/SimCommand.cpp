@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "commands/SimCommand.h"
 
 #include "sim/ByteLink.h"

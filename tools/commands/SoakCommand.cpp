@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "commands/SoakCommand.h"
 
 #include "commands/Console.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The ecrlink command-line program: a simulated payment terminal, the
 // register side of a dialogue, a frame decoder and a self-contained demo.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "register/RegisterSession.h"
 
 #include "commands/Console.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim/ByteLink.h"
 
 #include "capture/LineRecorder.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim/Scenario.h"
 
 #include "sim/ScenarioParser.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim/ScenarioParser.h"
 
 #include "ecrlink/ECRProto.h"

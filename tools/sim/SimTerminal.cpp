@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim/SimTerminal.h"
 
 #include "wire/TagTable.h"

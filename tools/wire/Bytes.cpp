@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "wire/Bytes.h"
 
 #include "ecrlink/ECRProto.h"

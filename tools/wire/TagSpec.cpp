@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "wire/TagSpec.h"
 
 namespace ecrtool {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "wire/TagTable.h"
 
 #include "ecrlink/TLVMessage.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "wire/WireDump.h"
 
 namespace ecrtool {
