@@ -27,6 +27,7 @@ inline const char* commTextOrNull(int code) {
     case CommInUse: return "device in use by another program";
     case CommInterrupted: return "wait interrupted";
     case CommPartialWrite: return "partial write";
+    case CommJournalFailed: return "the journal cannot be written";
     default: return nullptr;
     }
 }

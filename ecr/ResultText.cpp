@@ -18,6 +18,7 @@ const char* ecrlinkResultText(unsigned int code) {
     case IdleTimeout: return "no frame from the terminal within the idle time-out";
     case OverallTimeout: return "no final answer within the overall time-out";
     case Cancelled: return "dialogue cancelled";
+    case AnswerNotAcknowledged: return "final answer received, its acknowledgement not delivered";
     default: break;
     }
     const char* channelText = Communication::commTextOrNull(static_cast<int>(code));

@@ -28,6 +28,7 @@ enum CommResult : int {
     CommInUse = 114,          ///< the device is held by another program
     CommInterrupted = 115,    ///< the wait was cut short by interrupt()
     CommPartialWrite = 116,   ///< only part of the data was written
+    CommJournalFailed = 117,  ///< the journal cannot be written or synced
 };
 
 /// Text of a channel result code; "unknown channel error" for codes not listed.

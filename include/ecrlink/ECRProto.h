@@ -34,6 +34,7 @@ constexpr unsigned int ReadOverrun = 317;     ///< channel reported more bytes t
 constexpr unsigned int IdleTimeout = 320;     ///< dialogue: no frame within the idle time-out
 constexpr unsigned int OverallTimeout = 321;  ///< dialogue: no final answer within the overall time-out
 constexpr unsigned int Cancelled = 322;       ///< dialogue: cancelled by the application
+constexpr unsigned int AnswerNotAcknowledged = 323; ///< dialogue: final answer received, its ACK not delivered
 } // namespace ECRPResult
 
 /// Text of a protocol result code from aECRPErrors, or null for codes without text.

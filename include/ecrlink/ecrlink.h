@@ -56,6 +56,8 @@ extern "C" {
 #define ECRLINK_IDLE_TIMEOUT 320u     /* dialogue: no frame within the idle time-out */
 #define ECRLINK_OVERALL_TIMEOUT 321u  /* dialogue: no final answer in time */
 #define ECRLINK_CANCELLED 322u        /* dialogue: cancelled */
+#define ECRLINK_ANSWER_NOT_ACKNOWLEDGED 323u /* dialogue: final answer received, its ACK not delivered */
+#define ECRLINK_JOURNAL_FAILED 117u   /* the journal cannot be written or synced */
 #define ECRLINK_OUT_OF_MEMORY 330u    /* memory exhausted */
 #define ECRLINK_FAILURE 331u          /* unexpected failure inside the library */
 
