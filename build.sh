@@ -36,7 +36,7 @@ sudo=""
 updated=0
 apt_update() {
     [ "$updated" = 1 ] && return 0
-    quiet apt $sudo apt-get update
+    quiet apt $sudo apt-get -o DPkg::Lock::Timeout=900 update
     updated=1
 }
 
@@ -49,7 +49,7 @@ need() {
     [ ${#missing[@]} -eq 0 ] && return 0
     echo "installing ${missing[*]} (log: $logs/apt.log)"
     apt_update
-    quiet apt $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+    quiet apt $sudo env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y --no-install-recommends "${missing[@]}"
 }
 
 # clang and, where the compiler does not bring it, the fuzzing runtime of
