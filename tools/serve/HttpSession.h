@@ -89,10 +89,6 @@ private:
 
     void readBody() {
         http::async_read(stream, buffer, *parser, [self = this->shared_from_this()](beast::error_code error, std::size_t) {
-            if (error == http::error::body_limit)
-                return self->answer(Api::error(413, "the body is larger than " +
-                                                        std::to_string(ServeContext::MaxBody) + " bytes"),
-                                    false);
             if (error) return self->failed(error);
             self->route();
         });
@@ -209,15 +205,20 @@ private:
     }
 
     void failed(beast::error_code error) {
-        // A request that is not HTTP gets one line; a closed or idle
-        // connection just ends.
+        // A request that is not HTTP, or too large, gets one line; a closed
+        // or idle connection just ends.
         if (error.category() == http::make_error_code(http::error::bad_target).category() &&
-            error != http::error::end_of_stream &&
-            error != http::error::partial_message) {
-            Api::Reply reply = Api::error(error == http::error::header_limit ? 431 : 400, "malformed HTTP: " + error.message());
-            context.metrics.refused(reply.status);
+            error != http::error::end_of_stream && error != http::error::partial_message) {
+            const unsigned int status = error == http::error::body_limit     ? 413
+                                        : error == http::error::header_limit ? 431
+                                                                             : 400;
+            const std::string reason =
+                status == 413   ? "the body is larger than " + std::to_string(ServeContext::MaxBody) + " bytes"
+                : status == 431 ? "the header is larger than " + std::to_string(ServeContext::MaxHeader) + " bytes"
+                                : "malformed HTTP: " + error.message();
+            context.metrics.refused(status);
             if (!parser) parser.emplace();
-            return answer(reply, false);
+            return answer(Api::error(status, reason), false);
         }
         beast::error_code ignored;
         stream.socket().shutdown(Stream::socket_type::shutdown_both, ignored);

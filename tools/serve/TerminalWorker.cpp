@@ -225,7 +225,11 @@ bool TerminalWorker::isFinal(CTLVMessage& message, const std::string& reference)
         if (current) piece = ++current->receiptPieces;
     }
     nlohmann::json event = {{"event", "receipt"}, {"reference", reference}, {"piece", piece}};
-    if (message.isFileBufferEnd()) event["complete"] = true;
+    if (message.isFileBufferEnd()) {
+        event["complete"] = true;
+        for (const RawTag& tag : RegisterSession::tagsOf(message))
+            if (CTLVMessage::isFileTag(static_cast<int>(tag.number))) event["text"] = TagJson::text(tag.value);
+    }
     publish(event);
     return false;
 }
