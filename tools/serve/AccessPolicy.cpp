@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "serve/AccessPolicy.h"
 
+#include "serve/JsonInput.h"
 #include "serve/TokenFile.h"
 
 #include <algorithm>
@@ -94,13 +95,13 @@ AccessPolicy::Decision AccessPolicy::check(const Request& request) const {
     if (request.host.empty() || !hostAllowed(request.host, request.unixSocket)) {
         decision.status = 421;
         decision.reason = request.host.empty() ? "no Host header"
-                                               : "Host '" + request.host + "' does not name this service (use 127.0.0.1 or localhost)";
+                                               : "Host '" + JsonInput::brief(request.host) + "' does not name this service (use 127.0.0.1 or localhost)";
         return decision;
     }
     if (!request.origin.empty()) {
         if (origins.count(request.origin) == 0) {
             decision.status = 403;
-            decision.reason = "origin '" + request.origin + "' is not allowed (--allow-origin)";
+            decision.reason = "origin '" + JsonInput::brief(request.origin) + "' is not allowed (--allow-origin)";
             return decision;
         }
         decision.allowOrigin = request.origin;
@@ -132,7 +133,7 @@ bool AccessPolicy::validOrigin(const std::string& origin, std::string& error) {
         return false;
     }
     if (!std::regex_match(origin, form)) {
-        error = "origin '" + origin + "' is not scheme://host[:port] in lower case, e.g. https://till.example.com";
+        error = "origin '" + JsonInput::brief(origin) + "' is not scheme://host[:port] in lower case, e.g. https://till.example.com";
         return false;
     }
     const bool https = origin.rfind("https:", 0) == 0;
@@ -140,7 +141,7 @@ bool AccessPolicy::validOrigin(const std::string& origin, std::string& error) {
     if (origin.size() > defaultPort.size() &&
         origin.compare(origin.size() - defaultPort.size(), defaultPort.size(), defaultPort) == 0) {
         // A browser leaves the default port out of the origin it sends.
-        error = "origin '" + origin + "': leave out the default port " + defaultPort.substr(1);
+        error = "origin '" + JsonInput::brief(origin) + "': leave out the default port " + defaultPort.substr(1);
         return false;
     }
     return true;
