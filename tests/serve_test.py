@@ -94,11 +94,16 @@ class Rig:
             return int(re.search(r"VmRSS:\s+(\d+)", f.read()).group(1))
 
     def close(self):
-        for process in (self.serve, self.sim):
-            if process.poll() is None:
-                process.kill()
-            process.wait()
+        """Stops the service as systemd does; it must end cleanly (under a sanitizer: without a leak)."""
+        self.sim.kill()
+        self.sim.wait()
+        stopped = self.serve.poll()
+        if stopped is None:
+            self.serve.send_signal(signal.SIGTERM)
+            stopped = self.serve.wait(30)
+        output = self.output("serve.txt")
         self.dir.cleanup()
+        assert stopped in (0, -signal.SIGKILL), "the service ended with %s:\n%s" % (stopped, output)
 
 
 class ServeTest(unittest.TestCase):

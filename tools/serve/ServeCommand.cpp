@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -154,84 +155,90 @@ int run(Options options) {
     if (!TokenFile::loadOrCreate(options.tokenFile, token, created, error)) return fail(Failed, error);
     say(std::string("token: ") + (created ? "made a new one in " : "") + options.tokenFile);
 
-    net::io_context io;
-    std::vector<std::shared_ptr<Listener<net::ip::tcp>>> tcpListeners;
-    std::shared_ptr<Listener<Local>> localListener;
     EventHub events;
     Metrics metrics;
     TerminalWorker::Options terminalOptions{options.address, options.journalDir, options.masked, options.idleMs,
                                             options.overallMs};
     TerminalWorker terminal(terminalOptions, owned.release(), events, metrics, say);
     Api api(terminal, metrics, options.masked, say);
+    std::optional<AccessPolicy> policy;
+    std::optional<ServeContext> context;
+    bool socketMade = false;
+    {
+        // The I/O and all it holds live in here: the handlers it destroys last
+        // still find what they use.
+        net::io_context io;
+        net::ip::tcp::acceptor tcp(io);
+        boost::system::error_code failure;
+        const net::ip::tcp::endpoint where(listenAddress, port);
+        tcp.open(where.protocol(), failure);
+        if (!failure) tcp.set_option(net::socket_base::reuse_address(true), failure);
+        if (!failure) tcp.bind(where, failure);
+        if (!failure) tcp.listen(net::socket_base::max_listen_connections, failure);
+        if (failure) return fail(Failed, "cannot listen on " + options.listen + ": " + failure.message());
+        port = tcp.local_endpoint().port();
+        policy.emplace(token, std::set<std::string>(options.allowOrigins.begin(), options.allowOrigins.end()),
+                       listenAddress.to_string(), port);
+        context.emplace(ServeContext{*policy, api, events, metrics, say});
 
-    net::ip::tcp::acceptor tcp(io);
-    boost::system::error_code failure;
-    const net::ip::tcp::endpoint where(listenAddress, port);
-    tcp.open(where.protocol(), failure);
-    if (!failure) tcp.set_option(net::socket_base::reuse_address(true), failure);
-    if (!failure) tcp.bind(where, failure);
-    if (!failure) tcp.listen(net::socket_base::max_listen_connections, failure);
-    if (failure) return fail(Failed, "cannot listen on " + options.listen + ": " + failure.message());
-    port = tcp.local_endpoint().port();
-
-    std::set<std::string> origins(options.allowOrigins.begin(), options.allowOrigins.end());
-    AccessPolicy policy(token, origins, listenAddress.to_string(), port);
-    ServeContext context{policy, api, events, metrics, say};
-
-    if (options.socket != "none") {
-        if (options.socket.size() >= sizeof(sockaddr_un::sun_path))
-            return fail(BadArguments, "--socket " + options.socket + ": longer than a unix socket's path may be");
-        if (!clearSocket(options.socket, error)) return fail(Failed, error);
-        Local::acceptor local(io);
-        local.open(Local(), failure);
-        if (!failure) local.bind(Local::endpoint(options.socket), failure);
-        if (!failure) local.listen(net::socket_base::max_listen_connections, failure);
-        if (failure) return fail(Failed, "cannot listen on " + options.socket + ": " + failure.message());
-        ::chmod(options.socket.c_str(), 0660);
-        localListener = std::make_shared<Listener<Local>>(std::move(local), context, true);
-        localListener->run();
-    }
-    auto tcpListener = std::make_shared<Listener<net::ip::tcp>>(std::move(tcp), context, false);
-    tcpListener->run();
-    const std::string shownHost = listenAddress.is_v6() ? "[" + listenAddress.to_string() + "]" : listenAddress.to_string();
-    say("listening on " + shownHost + ":" + std::to_string(port) +
-        (localListener ? " and unix:" + options.socket : std::string()));
-    say("journal: " + options.journalDir);
-    terminal.start();
-
-    // The first signal lets the running transaction end; a second cancels it.
-    net::signal_set signals(io, SIGINT, SIGTERM);
-    net::steady_timer poll(io);
-    int caught = 0;
-    std::function<void()> waitForEnd = [&] {
-        if (terminal.finished()) {
-            tcpListener->stop();
-            if (localListener) localListener->stop();
-            io.stop();
-            return;
+        std::shared_ptr<Listener<Local>> localListener;
+        if (options.socket != "none") {
+            if (options.socket.size() >= sizeof(sockaddr_un::sun_path))
+                return fail(BadArguments, "--socket " + options.socket + ": longer than a unix socket's path may be");
+            if (!clearSocket(options.socket, error)) return fail(Failed, error);
+            Local::acceptor local(io);
+            local.open(Local(), failure);
+            if (!failure) local.bind(Local::endpoint(options.socket), failure);
+            if (!failure) local.listen(net::socket_base::max_listen_connections, failure);
+            if (failure) return fail(Failed, "cannot listen on " + options.socket + ": " + failure.message());
+            socketMade = true;
+            ::chmod(options.socket.c_str(), 0660);
+            localListener = std::make_shared<Listener<Local>>(std::move(local), *context, true);
+            localListener->run();
         }
-        poll.expires_after(std::chrono::milliseconds(100));
-        poll.async_wait([&](boost::system::error_code) { waitForEnd(); });
-    };
-    std::function<void(boost::system::error_code, int)> onSignal = [&](boost::system::error_code e, int) {
-        if (e) return;
-        ++caught;
-        if (caught == 1) {
-            const std::string running = terminal.health().running;
-            say(running.empty() ? "stopping"
-                                : "stopping once transaction " + running + " has ended (signal again to cancel it)");
-            terminal.shutdown(false);
-            waitForEnd();
-        } else {
-            say("stopping: cancelling the transaction running");
-            terminal.shutdown(true);
-        }
+        auto tcpListener = std::make_shared<Listener<net::ip::tcp>>(std::move(tcp), *context, false);
+        tcpListener->run();
+        const std::string shownHost =
+            listenAddress.is_v6() ? "[" + listenAddress.to_string() + "]" : listenAddress.to_string();
+        say("listening on " + shownHost + ":" + std::to_string(port) +
+            (localListener ? " and unix:" + options.socket : std::string()));
+        say("journal: " + options.journalDir);
+        terminal.start();
+
+        // The first signal lets the running transaction end; a second cancels it.
+        net::signal_set signals(io, SIGINT, SIGTERM);
+        net::steady_timer poll(io);
+        int caught = 0;
+        std::function<void()> waitForEnd = [&] {
+            if (terminal.finished()) {
+                tcpListener->stop();
+                if (localListener) localListener->stop();
+                io.stop();
+                return;
+            }
+            poll.expires_after(std::chrono::milliseconds(100));
+            poll.async_wait([&](boost::system::error_code) { waitForEnd(); });
+        };
+        std::function<void(boost::system::error_code, int)> onSignal = [&](boost::system::error_code e, int) {
+            if (e) return;
+            if (++caught == 1) {
+                const std::string running = terminal.health().running;
+                say(running.empty() ? "stopping"
+                                    : "stopping once transaction " + running + " has ended (signal again to cancel it)");
+                terminal.shutdown(false);
+                waitForEnd();
+            } else {
+                say("stopping: cancelling the transaction running");
+                terminal.shutdown(true);
+            }
+            signals.async_wait(onSignal);
+        };
         signals.async_wait(onSignal);
-    };
-    signals.async_wait(onSignal);
-    io.run();
-    terminal.join();
-    if (localListener) ::unlink(options.socket.c_str());
+        io.run();
+        // No event may be published into an I/O that is gone.
+        terminal.join();
+    }
+    if (socketMade) ::unlink(options.socket.c_str());
     say("stopped");
     return 0;
 }
