@@ -37,7 +37,10 @@ public:
     void run(boost::beast::http::request<boost::beast::http::string_body> request, bool subprotocol) {
         namespace websocket = boost::beast::websocket;
         boost::beast::get_lowest_layer(socket).expires_never();
-        socket.set_option(websocket::stream_base::timeout::suggested(boost::beast::role_type::server));
+        // A quiet page is pinged rather than dropped; one that stops answering is.
+        auto timeouts = websocket::stream_base::timeout::suggested(boost::beast::role_type::server);
+        timeouts.keep_alive_pings = true;
+        socket.set_option(timeouts);
         socket.set_option(websocket::stream_base::decorator([subprotocol](websocket::response_type& response) {
             response.set(boost::beast::http::field::server, "ecrlink");
             if (subprotocol) response.set(boost::beast::http::field::sec_websocket_protocol, AccessPolicy::Subprotocol);
