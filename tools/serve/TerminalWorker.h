@@ -88,7 +88,6 @@ private:
     std::condition_variable wake;
     std::thread thread;
     bool stopping = false;
-    bool cancelRunning = false;
     std::unique_ptr<TransactionRequest> pending;  ///< taken, not yet running
     std::unique_ptr<TransactionView> current;      ///< taken or running
     bool cancelAsked = false;
