@@ -25,7 +25,7 @@ int readEvents(const std::string& path, const capture::EventBuilder::Sink& sink,
         error = path + ": " + reader.readError();
         return CommOpenFailed;
     }
-    truncated = at < reader.size();
+    truncated = at != reader.size() && reader.size() > 0;
     events.finish();
     return CommOk;
 }

@@ -48,17 +48,23 @@ int RecordReader::start(const std::string& name, std::string& error) {
         error = name + ": " + std::strerror(errno);
         return CommOpenFailed;
     }
-    if (S_ISDIR(st.st_mode)) {
-        error = name + ": " + std::strerror(EISDIR);
+    if (!S_ISREG(st.st_mode)) {
+        error = name + ": " + (S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "not a regular file");
         return CommOpenFailed;
     }
     length = static_cast<std::uint64_t>(st.st_size);
-    const unsigned char* magic = fetch(0, MagicSize, Ahead::Exact);
+    const std::size_t head = static_cast<std::size_t>(std::min<std::uint64_t>(length, MagicSize));
+    const unsigned char* magic = fetch(0, head, Ahead::Exact);
     if (!magic && readErrno) {
         error = name + ": " + std::strerror(readErrno);
         return CommOpenFailed;
     }
-    if (!magic || std::memcmp(magic, Magic, MagicSize - 1) != 0 ||
+    // A file whose writer stopped before its first record holds no record.
+    if (head == 0 || (head < MagicSize && magic && std::memcmp(magic, Magic, head) == 0)) {
+        formatVersion = Version2;
+        return CommOk;
+    }
+    if (!magic || head < MagicSize || std::memcmp(magic, Magic, MagicSize - 1) != 0 ||
         (magic[MagicSize - 1] != Version1 && magic[MagicSize - 1] != Version2)) {
         error = name + ": not a capture file of this version";
         return CommBadArgument;

@@ -189,6 +189,15 @@ TEST(Journal, TornTailIsSkippedAndCutOffAtOpen) {
         ASSERT_EQ(journal.open(path), 0) << journal.lastError();
         EXPECT_EQ(std::filesystem::file_size(path), whole.size() + 40) << "the tail cut off, a session appended";
     }
+    // Died before its first record: an empty journal.
+    for (const std::string& start : {std::string(), whole.substr(0, 5)}) {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << start;
+        JournalTransaction t;
+        std::string error;
+        EXPECT_EQ(Journal::lastTransaction(path, t, error), 0) << error;
+        EXPECT_EQ(t.outcome, Outcome::NotFound);
+        EXPECT_EQ(Journal().open(path), 0);
+    }
 }
 
 // Opening appends, never truncates: a register that restarts and cannot connect keeps the answer it needs; a file
