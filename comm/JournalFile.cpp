@@ -247,6 +247,7 @@ int JournalFile::begin(const std::string& ref, const unsigned char* request, std
     }
     if (pending) return pending;
     if (rotateBytes && goodEnd >= rotateBytes) rotateLocked(keep);
+    if (pending) return pending;
     const std::vector<unsigned char> payload = intentPayload(wallNow(), ref, request, length);
     if (payload.size() > MaxPayload) {
         failure = "request too long to be recorded";
