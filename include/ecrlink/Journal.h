@@ -98,6 +98,7 @@ public:
     /// Closes the file; a channel recording into the journal then refuses to
     /// send (CommJournalFailed). 0.
     int close();
+    /// Whether a file is open, and the path last given to open().
     bool isOpen() const;
     std::string path() const;
     /// The last failure: "journal PATH: No space left on device".
