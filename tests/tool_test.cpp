@@ -277,7 +277,7 @@ TEST(Tool, CapturedDialogueDecodesToItsTimeline) {
         std::vector<std::string> expected;
     };
     for (const Row& row : std::vector<Row>{
-             {"purchase", {"      open\n", "read time-out 6000 ms\n", "close\n"}},
+             {"purchase", {"        session began 20", "      open\n", "read time-out 6000 ms\n", "close\n"}},
              {"corrupt", {"T->R  STX 42 bytes, check BAD: 2=\"APPROVED\"", "R->T  NAK\n"}},
              {"ack\nsleep 700\nsend 2=LATE\n",
               {R"(/read time-out 250 ms\n +\d\.\d{6} +read: 106 [^\n]* \(x\d\)\n/)",
