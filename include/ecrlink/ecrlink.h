@@ -176,7 +176,12 @@ ECRLINK_API int ecrlink_message_receipt_present(const ecrlink_message* message);
  * The eight operations of a byte channel as C functions, each given `user`.
  * Codes: 0 success, 105 not connected, 116 partial write (`*count` bytes went
  * out), others are the channel's own. read() waits at most the read time-out
- * last set and never stores more than `wanted` bytes. */
+ * last set and never stores more than `wanted` bytes. The library answers
+ * is_opened for the last write itself: a write that failed (any code but 0
+ * and 116) is the channel's state until open or a later write that goes out
+ * whole, and right after a write that went out whole the state is 0 without
+ * asking is_opened: that is how the dialogue learns whether the ACK of an
+ * answer went out. */
 typedef struct ecrlink_channel {
     void* user;
     int (*open)(void* user);
