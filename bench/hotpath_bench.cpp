@@ -44,6 +44,14 @@ namespace {
 using Bytes = std::vector<unsigned char>;
 using Clock = std::chrono::steady_clock;
 
+// The goals: each row's median over six runs before the tag map kept to the
+// standard library's public interface, plus 10 % (docs/performance.md).
+namespace goal {
+constexpr double exchangeWall = 1.37, exchangeCpu = 1.44, loggedWall = 1.41, loggedCpu = 1.49;
+constexpr double buildDump = 6.91, parseDump = 123.7, logQueued = 0.36, logFiltered = 1.10;
+constexpr long instructions = 8647;
+} // namespace goal
+
 // ---- the summary -----------------------------------------------------------
 
 struct Row {
@@ -66,7 +74,7 @@ void addRatioRow(benchmark::State& state, const std::string& measure, double now
                  double goal) {
     // Rows without a goal show how cost grows.
     rows.push_back({measure, timeText(now), timeText(floor), fixed(ratio, 2) + "x",
-                    goal > 0 ? "<= " + fixed(goal, 1) + "x" : "(growth)", goal <= 0 || ratio <= goal});
+                    goal > 0 ? "<= " + fixed(goal, goal < 100 ? 2 : 1) + "x" : "(growth)", goal <= 0 || ratio <= goal});
     state.counters["now_ns"] = now;
     state.counters["floor_ns"] = floor;
     state.counters["ratio"] = ratio;
@@ -346,8 +354,10 @@ void ExchangeOneKiB(benchmark::State& state) {
     const std::string name = logging ? "exchange 1 KiB logging on, " : "exchange 1 KiB, ";
     Paired p{};
     for (auto _ : state) p = measureExchanges(exchangeOf(1024), 31, 300, logging);
-    addRatioRow(state, name + "wall", p.lib[0], p.floor[0], p.ratio[0], logging ? 1.5 : 1.3);
-    addRatioRow(state, name + "register CPU", p.lib[1], p.floor[1], p.ratio[1], 1.5);
+    addRatioRow(state, name + "wall", p.lib[0], p.floor[0], p.ratio[0],
+                logging ? goal::loggedWall : goal::exchangeWall);
+    addRatioRow(state, name + "register CPU", p.lib[1], p.floor[1], p.ratio[1],
+                logging ? goal::loggedCpu : goal::exchangeCpu);
 }
 BENCHMARK(ExchangeOneKiB)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond);
 
@@ -530,7 +540,8 @@ void BuildDump(benchmark::State& state) {
                     benchmark::ClobberMemory();
                 });
             });
-    addRatioRow(state, "buildDump, 64 tags in 4096 B (floor: memcpy 4096 B)", p.lib[0], p.floor[0], p.ratio[0], 5);
+    addRatioRow(state, "buildDump, 64 tags in 4096 B (floor: memcpy 4096 B)", p.lib[0], p.floor[0], p.ratio[0],
+                goal::buildDump);
 }
 BENCHMARK(BuildDump)->Iterations(1);
 
@@ -548,7 +559,8 @@ void ParseDump(benchmark::State& state) {
                     benchmark::ClobberMemory();
                 });
             });
-    addRatioRow(state, "parseDump, 64 tags in 4096 B (floor: memcpy 4096 B)", p.lib[0], p.floor[0], p.ratio[0], 120);
+    addRatioRow(state, "parseDump, 64 tags in 4096 B (floor: memcpy 4096 B)", p.lib[0], p.floor[0], p.ratio[0],
+                goal::parseDump);
     bench::startCounting();
     m.parseDump(dump.data(), 4096);
     state.counters["allocations"] = double(bench::stopCounting().allocations);
@@ -606,9 +618,7 @@ void LogQueued(benchmark::State& state) {
                 floorLog.queue.clear();
                 return f;
             });
-    addRatioRow(state, "Logger::log, enabled, one line", p.lib[0], p.floor[0], p.ratio[0], 200.0 / 133.0);
-    rows.back().goal = "<= 200 ns";
-    rows.back().met = p.lib[0] <= 200;
+    addRatioRow(state, "Logger::log, enabled, one line", p.lib[0], p.floor[0], p.ratio[0], goal::logQueued);
 }
 BENCHMARK(LogQueued)->Iterations(1);
 
@@ -633,8 +643,7 @@ void LogFiltered(benchmark::State& state) {
             });
     benchmark::DoNotOptimize(passed);
     addRatioRow(state, "Logger::log, filtered out (floor: two relaxed loads)", p.lib[0], p.floor[0], p.ratio[0],
-                0.4 / 0.27);
-    rows.back().goal = "<= 1.48x (0.40 ns)";
+                goal::logFiltered);
 }
 BENCHMARK(LogFiltered)->Iterations(1);
 
@@ -642,8 +651,8 @@ void printSummary() {
     if (const char* ir = std::getenv("ECRLINK_BENCH_INSTRUCTIONS")) {
         const long n = std::atol(ir);
         rows.insert(rows.begin() + std::min<std::size_t>(rows.size(), 4),
-                    {"instructions per exchange, logging off (callgrind)", std::to_string(n), "", "", "<= 8000",
-                     n > 0 && n <= 8000});
+                    {"instructions per exchange, logging off (callgrind)", std::to_string(n), "", "",
+                     "<= " + std::to_string(goal::instructions), n > 0 && n <= goal::instructions});
     }
     std::printf("\n%-58s %-16s %-12s %-9s %-18s %s\n", "measure", "now", "floor", "ratio", "goal", "");
     for (const Row& r : rows)

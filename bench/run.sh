@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake --preset release >/dev/null
-cmake --build --preset release -j2 --target hotpath_bench >/dev/null
+cmake --build --preset release -j2 --target hotpath_bench journal_bench >/dev/null
 bench=build/release/bench/hotpath_bench
 
 if command -v valgrind >/dev/null; then
@@ -31,3 +31,5 @@ if command -v valgrind >/dev/null; then
     export ECRLINK_BENCH_HARNESS_INSTRUCTIONS=$((harness / n))
 fi
 "$bench" "$@"
+# Recovery from a journal's end, young and old (with the whole set of rows only).
+if [ $# -eq 0 ]; then build/release/bench/journal_bench; fi

@@ -13,15 +13,30 @@ bool CallbackChannel::complete(const ecrlink_channel& f) {
     return f.open && f.close && f.read && f.write && f.is_opened && f.set_read_timeouts && f.flush && f.set_open_flag;
 }
 
-int CallbackChannel::open() { return fn.open(fn.user); }
+int CallbackChannel::open() {
+    writeFailure = 0;
+    wroteWhole = false;
+    return fn.open(fn.user);
+}
 int CallbackChannel::close() { return fn.close(fn.user); }
 int CallbackChannel::read(unsigned char* buffer, unsigned int wanted, unsigned int& count) {
+    wroteWhole = false;
     return fn.read(fn.user, buffer, wanted, &count);
 }
 int CallbackChannel::write(const unsigned char* data, unsigned int length, unsigned int& count) {
-    return fn.write(fn.user, data, length, &count);
+    const int rc = fn.write(fn.user, data, length, &count);
+    if (rc != Communication::CommPartialWrite) writeFailure = rc;
+    wroteWhole = rc == 0;
+    return rc;
 }
-int CallbackChannel::isOpened() { return fn.is_opened(fn.user); }
+int CallbackChannel::isOpened() {
+    if (wroteWhole) {
+        wroteWhole = false;
+        return 0;
+    }
+    const int line = fn.is_opened(fn.user);
+    return line != 0 ? line : writeFailure;
+}
 int CallbackChannel::setReadTimeouts(unsigned int first, unsigned int milliseconds) {
     return fn.set_read_timeouts(fn.user, first, milliseconds);
 }

@@ -31,6 +31,11 @@ public:
 
 private:
     ecrlink_channel fn;
+    // What the last write said, as every channel reports it (ICommunication.h):
+    // its failure until open() or a write that goes out whole, and right after
+    // a whole write, that it went out.
+    int writeFailure = 0;
+    bool wroteWhole = false;
 };
 
 } // namespace ecrlink_capi

@@ -159,8 +159,15 @@ unsigned int ecrlink_dialogue_on_status(ecrlink_proto* proto, ecrlink_status_fn 
 }
 
 unsigned int ecrlink_dialogue_run(ecrlink_proto* proto, ecrlink_message* request, ecrlink_message* answer) {
+    return ecrlink_dialogue_run_reference(proto, request, answer, nullptr);
+}
+
+unsigned int ecrlink_dialogue_run_reference(ecrlink_proto* proto, ecrlink_message* request, ecrlink_message* answer,
+                                            const char* reference) {
     if (!proto || !request || !answer) return ECRLINK_INVALID_ARGUMENT;
-    return guarded([&] { return proto->dialogue.run(*asMessage(request), *asMessage(answer)); });
+    return guarded([&] {
+        return proto->dialogue.run(*asMessage(request), *asMessage(answer), reference ? reference : "");
+    });
 }
 
 unsigned int ecrlink_dialogue_cancel(ecrlink_proto* proto) {

@@ -2,23 +2,18 @@
 #include "ecrlink/CaptureChannel.h"
 
 #include "CaptureFormat.h"
+#include "JournalFile.h"
+#include "JournalState.h"
 
 #include "ecrlink/ECRProto.h"
 #include "ecrlink/Logger.h"
 
-#include <cerrno>
-#include <chrono>
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace Communication {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 std::string hexLine(const char* arrow, const unsigned char* bytes, std::size_t n) {
     std::string line = std::string("wire ") + arrow;
@@ -33,62 +28,52 @@ std::string hexLine(const char* arrow, const unsigned char* bytes, std::size_t n
 } // namespace
 
 struct CaptureChannel::State {
-    State(ICommunication* line, Options o)
-        : inner(line), options(std::move(o)), toTerminal(true, &options.maskedTags),
-          fromTerminal(false, &options.maskedTags) {}
+    State(ICommunication* line, Options o, std::shared_ptr<capture::JournalFile> f, bool own, bool journal)
+        : inner(line), options(std::move(o)), masked(options.maskedTags), toTerminal(true, &masked),
+          fromTerminal(false, &masked), file(std::move(f)), ownFile(own), journaled(journal) {}
     ~State() {
         destroyCommIns(inner);
-        if (file >= 0) ::close(file);
+        if (file && !ownFile) file->detach();
     }
 
     ICommunication* inner;
     Options options;
+    std::set<std::uint32_t> masked;
     // The register writes dump headers most significant byte first and reads
     // the terminal's least significant byte first.
     capture::FrameTracker toTerminal, fromTerminal;
-    int file = -1;
-    bool started = false;
-    Clock::time_point start;
-    std::string fileError;
+    std::shared_ptr<capture::JournalFile> file; // its own, or its journal's
+    bool ownFile;
+    bool journaled;        // nothing is acknowledged or sent that is not on disk
+    bool fileOpened = false;
+    bool failed = false;   // the journal failed: only a lone EOT goes out until open()
     std::vector<unsigned char> scratch;
-
-    std::uint64_t now() const {
-        return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count());
-    }
 
     void record(capture::Type type, std::uint32_t arg, int value, const unsigned char* payload = nullptr,
                 std::uint32_t length = 0) {
-        if (file < 0) return;
-        const std::vector<unsigned char> bytes = capture::encode(type, arg, value, now(), payload, length);
-        // One write per record, so that a crash leaves whole records behind.
-        std::size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::write(file, bytes.data() + done, bytes.size() - done);
-            if (n > 0) done += static_cast<std::size_t>(n);
-            else if (n < 0 && errno == EINTR) continue;
-            else break;
-        }
+        if (file && (fileOpened || !ownFile)) file->record(type, arg, value, payload, length);
     }
 
-    int begin() {
-        if (started) return CommOk;
-        start = Clock::now();
-        started = true;
-        if (options.path.empty()) return CommOk;
-        file = ::open(options.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0600);
-        if (file < 0) {
-            fileError = "capture " + options.path + ": " + std::strerror(errno);
-            started = false;
-            return CommOpenFailed;
+    // Bytes of a read or write, in records of a bounded size.
+    void recordBytes(capture::Type type, std::uint32_t arg, int value, const unsigned char* bytes, std::size_t n) {
+        std::size_t at = 0;
+        do {
+            const auto part = static_cast<std::uint32_t>(std::min<std::size_t>(n - at, capture::MaxPayload));
+            record(type, type == capture::Write ? part : arg, value, bytes + at, part);
+            at += part;
+        } while (at < n);
+    }
+
+    // Before a write in journal mode: 0 when it may go out.
+    int gate(const unsigned char* data, unsigned int length) {
+        if (length == 1 && data && data[0] == CECRProto::ACK && fromTerminal.frameJustEnded()) {
+            // The answer the register acknowledges must be on disk before the ACK leaves.
+            const int error = file->sync();
+            record(capture::Sync, 0, error);
+            return error;
         }
-        const auto wall = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                              std::chrono::system_clock::now().time_since_epoch())
-                              .count();
-        unsigned char stamp[8];
-        for (int i = 0; i < 8; ++i) stamp[i] = static_cast<unsigned char>(static_cast<std::uint64_t>(wall) >> (8 * i));
-        if (::write(file, capture::Magic, sizeof capture::Magic) == sizeof capture::Magic)
-            record(capture::Start, 0, 0, stamp, sizeof stamp);
-        return CommOk;
+        // A transaction's request goes out only once that is known on disk.
+        return length > 0 && data ? file->beforeSending() : 0;
     }
 
     void trace(const char* arrow, const unsigned char* bytes, std::size_t n) {
@@ -96,17 +81,38 @@ struct CaptureChannel::State {
     }
 };
 
-CaptureChannel::CaptureChannel(ICommunication* inner, Options options) : state(new State(inner, std::move(options))) {}
+CaptureChannel::CaptureChannel(ICommunication* inner, Options options) {
+    const bool journaled = options.journal && !options.path.empty();
+    std::shared_ptr<capture::JournalFile> file;
+    if (!options.path.empty()) file = std::make_shared<capture::JournalFile>(journaled ? "journal" : "capture");
+    state.reset(new State(inner, std::move(options), std::move(file), true, journaled));
+}
+
+CaptureChannel::CaptureChannel(ICommunication* inner, Journal& journal, Options options) {
+    options.maskedTags.insert(journal.state->options.maskedTags.begin(), journal.state->options.maskedTags.end());
+    journal.state->file->attach();
+    state.reset(new State(inner, std::move(options), journal.state->file, false, true));
+}
 
 CaptureChannel::~CaptureChannel() = default;
 
 int CaptureChannel::open() {
-    if (const int rc = state->begin()) {
-        setLastError(state->fileError);
-        return rc;
+    State& s = *state;
+    if (s.file && s.ownFile && !s.fileOpened) {
+        if (const int rc = s.file->open(s.options.path)) {
+            setLastError(s.file->lastError());
+            return rc;
+        }
+        s.fileOpened = true;
     }
-    const int rc = state->inner ? state->inner->open() : CommNotConnected;
-    state->record(capture::Open, 0, rc);
+    // Opening again is how a register takes up a journal that failed.
+    if (s.failed) {
+        s.failed = false;
+        clearLastError();
+    }
+    if (s.journaled && s.file) s.file->forgetFailure();
+    const int rc = s.inner ? s.inner->open() : CommNotConnected;
+    s.record(capture::Open, 0, rc);
     return rc;
 }
 
@@ -117,38 +123,49 @@ int CaptureChannel::close() {
 }
 
 int CaptureChannel::read(unsigned char* buffer, unsigned int wanted, unsigned int& count) {
+    State& s = *state;
     count = 0;
-    if (!state->inner) return CommNotConnected;
-    const int rc = state->inner->read(buffer, wanted, count);
+    if (!s.inner) return CommNotConnected;
+    const int rc = s.inner->read(buffer, wanted, count);
     const unsigned int got = buffer && count <= wanted ? count : 0;
     // The caller gets the real bytes; the file and the trace get masked ones.
-    state->scratch.assign(buffer, buffer + got);
-    state->fromTerminal.feed(state->scratch.data(), got, nullptr, nullptr);
-    if (rc != CommOk) state->fromTerminal.reset(); // the receiver gives the frame up
-    state->record(capture::Read, wanted, rc, state->scratch.data(), got);
-    state->trace("<-", state->scratch.data(), got);
+    s.scratch.assign(buffer, buffer + got);
+    s.fromTerminal.feed(s.scratch.data(), got, nullptr, nullptr);
+    if (rc != CommOk) s.fromTerminal.reset(); // the receiver gives the frame up
+    s.recordBytes(capture::Read, wanted, rc, s.scratch.data(), got);
+    s.trace("<-", s.scratch.data(), got);
     return rc;
 }
 
 int CaptureChannel::write(const unsigned char* data, unsigned int length, unsigned int& count) {
+    State& s = *state;
     count = 0;
-    if (!state->inner) return CommNotConnected;
-    // The answer the register acknowledges must be on disk before the ACK leaves.
-    if (state->options.journal && state->file >= 0 && length == 1 && data && data[0] == CECRProto::ACK &&
-        state->fromTerminal.frameJustEnded()) {
-        const int synced = ::fdatasync(state->file) == 0 ? 0 : errno;
-        state->record(capture::Sync, 0, synced);
+    if (!s.inner) return CommNotConnected;
+    const bool loneEot = length == 1 && data && data[0] == CECRProto::EOT;
+    if (s.journaled && !loneEot) {
+        if (!s.failed) s.failed = s.gate(data, length) != 0;
+        if (s.failed) {
+            s.record(capture::Write, 0, CommJournalFailed);
+            setLastError(s.file->lastError());
+            return CommJournalFailed;
+        }
     }
-    const int rc = state->inner->write(data, length, count);
-    state->scratch.assign(data, data + (data ? length : 0));
-    state->toTerminal.feed(state->scratch.data(), state->scratch.size(), nullptr, nullptr);
-    if (rc != CommOk && rc != CommPartialWrite) state->toTerminal.reset();
-    state->record(capture::Write, count, rc, state->scratch.data(), static_cast<std::uint32_t>(state->scratch.size()));
-    state->trace("->", state->scratch.data(), state->scratch.size());
+    const int rc = s.inner->write(data, length, count);
+    // Only what the line took is recorded as sent.
+    const unsigned int sent = data && count <= length ? count : 0;
+    s.scratch.assign(data, data + sent);
+    s.toTerminal.feed(s.scratch.data(), s.scratch.size(), nullptr, nullptr);
+    if (rc != CommOk && rc != CommPartialWrite) s.toTerminal.reset();
+    s.recordBytes(capture::Write, sent, rc, s.scratch.data(), s.scratch.size());
+    s.trace("->", s.scratch.data(), s.scratch.size());
+    if (s.journaled && !loneEot) s.file->wentOut(sent);
     return rc;
 }
 
-int CaptureChannel::isOpened() { return state->inner ? state->inner->isOpened() : CommNotConnected; }
+int CaptureChannel::isOpened() {
+    if (state->journaled && state->failed) return CommJournalFailed;
+    return state->inner ? state->inner->isOpened() : CommNotConnected;
+}
 
 int CaptureChannel::setReadTimeouts(unsigned int first, unsigned int milliseconds) {
     const int rc = state->inner ? state->inner->setReadTimeouts(first, milliseconds) : CommNotConnected;
@@ -167,6 +184,7 @@ int CaptureChannel::flush() {
 int CaptureChannel::setOpenFlag(bool flag) { return state->inner ? state->inner->setOpenFlag(flag) : CommOk; }
 
 std::string CaptureChannel::lastError() const {
+    if (state->journaled && state->failed) return Channel::lastError();
     if (const auto* channel = dynamic_cast<const Channel*>(state->inner)) {
         const std::string reason = channel->lastError();
         if (!reason.empty()) return reason;

@@ -29,7 +29,10 @@ public:
         if (flags >= 0) ::fcntl(descriptor, F_SETFL, flags | O_NONBLOCK);
         attach(descriptor, kindOf(descriptor));
     }
-    int open() override { return isOpened(); }
+    int open() override {
+        forgetWriteFailure();
+        return lineState();
+    }
     int close() override { return detach(); }
 
 private:

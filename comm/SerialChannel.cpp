@@ -109,7 +109,10 @@ int SerialChannel::refuse(int handle, int rc, std::string reason) {
 }
 
 int SerialChannel::open() {
-    if (fd >= 0 && !fdio::hungUp(fd)) return CommOk;
+    if (fd >= 0 && !fdio::hungUp(fd)) {
+        forgetWriteFailure();
+        return CommOk;
+    }
     close(); // a line whose device went away is opened afresh
     speed_t speed;
     if (!speedCode(config.baud, speed)) return refuse(-1, CommBadSpeed, std::to_string(config.baud) + " baud");

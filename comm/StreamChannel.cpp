@@ -20,6 +20,8 @@ void StreamChannel::attach(int descriptor, fdio::Kind descriptorKind) {
     tty = ::isatty(descriptor) == 1;
     aheadStart = aheadEnd = 0;
     drained = false;
+    writeFailure = CommOk;
+    wroteWhole = false;
     clearLastError();
 }
 
@@ -59,6 +61,7 @@ int StreamChannel::read(unsigned char* buffer, unsigned int wanted, unsigned int
 
 int StreamChannel::readLine(unsigned char* buffer, unsigned int wanted, unsigned int& count) {
     count = 0;
+    wroteWhole = false;
     if (fd < 0) return CommNotConnected;
     if (buffer == nullptr && wanted > 0) return CommBadArgument;
     if (wanted == 0) return CommOk;
@@ -79,23 +82,40 @@ int StreamChannel::readLine(unsigned char* buffer, unsigned int wanted, unsigned
 int StreamChannel::write(const unsigned char* data, unsigned int length, unsigned int& count) {
     count = 0;
     if (fd < 0) return CommNotConnected;
-    if (data == nullptr && length > 0) return CommBadArgument;
+    wroteWhole = false;
+    if (data == nullptr && length > 0) return writeFailure = CommBadArgument;
     // The usual write goes out whole in one system call: the wake-up
     // descriptor and the clock are fetched only when it does not.
     drained = false; // an answer to what goes out now may come at once
     const ssize_t n = length > 0 ? fdio::writeSome(fd, kind, data, length) : 0;
     if (n > 0) count = static_cast<unsigned int>(n);
-    if (count == length) return CommOk;
-    if (n < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
-        const int error = errno;
-        return fail(fdio::errnoResult(error), error, "write");
+    if (count == length) {
+        wroteWhole = true;
+        return writeFailure = CommOk;
     }
     int error = 0;
-    const int rc = fdio::writeAll(fd, kind, data, length, count, interruptDescriptor(), error);
+    int rc = CommOk;
+    if (n < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)
+        rc = fdio::errnoResult(error = errno);
+    else
+        rc = fdio::writeAll(fd, kind, data, length, count, interruptDescriptor(), error);
+    if (rc != CommPartialWrite) writeFailure = rc;
+    wroteWhole = rc == CommOk;
     return fail(rc, error, "write");
 }
 
 int StreamChannel::isOpened() {
+    // Right after a write that went out whole the answer is about that write:
+    // a terminal that hangs up once it has our ACK has not lost it.
+    if (fd >= 0 && wroteWhole) {
+        wroteWhole = false;
+        return CommOk;
+    }
+    const int line = lineState();
+    return line == CommOk ? writeFailure : line;
+}
+
+int StreamChannel::lineState() {
     if (fd < 0) return CommNotConnected;
     if (kind != fdio::Kind::Socket) return fdio::hungUp(fd) ? fail(CommNotConnected, 0, "line") : CommOk;
     // One poll tells a reset or hang-up, and whether the peer closed its side.
@@ -118,6 +138,7 @@ int StreamChannel::isOpened() {
 
 int StreamChannel::flush() {
     if (fd < 0) return CommNotConnected;
+    wroteWhole = false;
     aheadStart = aheadEnd = 0;
     drained = false;
     if (tty) return ::tcflush(fd, TCIFLUSH) == 0 ? CommOk : fail(fdio::errnoResult(errno), errno, "flush");

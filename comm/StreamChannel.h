@@ -36,6 +36,11 @@ protected:
     void attach(int descriptor, fdio::Kind kind);
     /// Closes the descriptor; 0 also when none is open.
     int detach();
+    /// The line itself, whatever the last write did: 0 while it is there,
+    /// CommNotConnected once it is gone.
+    int lineState();
+    /// open() on a line that is still there: a failed write is forgotten.
+    void forgetWriteFailure() { writeFailure = CommOk; }
     /// Passes `rc` on, keeping `reason` (or the text of `error`) as the last
     /// failure. A lost line gives its descriptor back at once, so that a
     /// device that reappears can be opened again.
@@ -67,6 +72,13 @@ private:
     unsigned int aheadEnd = 0;
     // The last read emptied the line and nothing was written since.
     bool drained = false;
+    // What the last write failed with, reported by isOpened() until a write
+    // goes out whole or the line is opened again: the protocol asks isOpened()
+    // to learn whether the ACK for an answer reached the terminal.
+    int writeFailure = CommOk;
+    // The last call was a write that went out whole: the next isOpened()
+    // answers for it, whatever the peer did once it had the bytes.
+    bool wroteWhole = false;
 };
 
 } // namespace Communication

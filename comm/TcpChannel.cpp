@@ -149,7 +149,10 @@ TcpChannel::TcpChannel(std::string host, unsigned short port, unsigned int conne
 TcpChannel::~TcpChannel() { close(); }
 
 int TcpChannel::open() {
-    if (isOpened() == CommOk) return CommOk;
+    if (lineState() == CommOk) {
+        forgetWriteFailure();
+        return CommOk;
+    }
     close(); // a connection the peer dropped is made afresh
     const auto deadline = Clock::now() + std::chrono::milliseconds(connectTimeoutMs);
     std::string error;

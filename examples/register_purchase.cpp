@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
-// A register asks the terminal for a purchase and collects the answer and the receipt.
-//   register_purchase serial:/dev/serial/by-id/usb-…-if00-port0?baud=115200 1250
-// Ctrl-C cancels the purchase: the terminal is told with EOT.
+// A register asks the terminal for a purchase for each amount given, one customer after another, and
+// collects each answer and receipt.
+//   register_purchase serial:/dev/serial/by-id/usb-…-if00-port0?baud=115200 1250 [899 ...]
+// Ctrl-C cancels the purchase in progress: the terminal is told with EOT. A cancel belongs to the purchase
+// in progress; one that comes between customers does nothing, so it never stops the next customer's.
 #include <ecrlink/ChannelFactory.h>
 #include <ecrlink/ECRDialogue.h>
 #include <ecrlink/ECRProto.h>
@@ -17,8 +19,8 @@
 #include <pthread.h>
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s ADDRESS AMOUNT_IN_CENTS\n", argv[0]);
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: %s ADDRESS AMOUNT_IN_CENTS...\n", argv[0]);
         return 2;
     }
     int rc = 0;
@@ -36,10 +38,6 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    CTLVMessage request;
-    request.addTag(new CTLVTag(1, 1u));                                            // operation: purchase
-    request.addTag(new CTLVTag(4, static_cast<unsigned int>(std::atoi(argv[2])))); // amount
-
     CECRDialogue dialogue(proto); // defaults suit card presentation and PIN entry
     dialogue.onStatus([](CTLVMessage& status) {
         CTLVTag* text = nullptr;
@@ -52,35 +50,45 @@ int main(int argc, char** argv) {
         }
     });
 
-    // Ctrl-C comes to a thread of its own, which cancels the dialogue.
-    sigset_t stop;
-    sigemptyset(&stop);
-    sigaddset(&stop, SIGINT);
-    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
-    std::thread watcher([&dialogue, stop] {
+    // Ctrl-C comes to a thread of its own, for the whole program; SIGUSR1 ends it.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGUSR1);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    std::thread watcher([&dialogue, signals] {
         int signal = 0;
-        if (sigwait(&stop, &signal) == 0) dialogue.cancel();
+        while (sigwait(&signals, &signal) == 0 && signal == SIGINT) dialogue.cancel(); // the run in progress, if any
     });
 
-    CTLVMessage answer;
-    const unsigned int r = dialogue.run(request, answer);
-    pthread_kill(watcher.native_handle(), SIGINT); // ends the watcher; a cancel now changes nothing
+    int status = 0;
+    for (int customer = 2; customer < argc && status == 0; ++customer) {
+        CTLVMessage request, answer; // the dialogue hands over this customer's answer only; new ones make that plain
+        request.addTag(new CTLVTag(1, 1u));                                                   // operation: purchase
+        request.addTag(new CTLVTag(4, static_cast<unsigned int>(std::atoi(argv[customer])))); // amount
+        const unsigned int r = dialogue.run(request, answer);
+        if (r == ECRPResult::AnswerNotAcknowledged) {
+            // The terminal may take the purchase for failed: never hand out goods on this answer alone.
+            std::fprintf(stderr, "purchase: the answer arrived but the terminal did not get its ACK: check the terminal\n");
+            status = 1;
+        } else if (r != 0) {
+            std::fprintf(stderr, "purchase: %u %s\n", r, ecrlinkResultText(r));
+            status = 1;
+            break;
+        }
+        const std::vector<unsigned char>& receipt = dialogue.receipt();
+        std::printf("receipt:\n%.*s\n", static_cast<int>(receipt.size()), reinterpret_cast<const char*>(receipt.data()));
+        std::vector<CTLVTag*> tags;
+        answer.getAllTags(tags);
+        for (CTLVTag* tag : tags) {
+            unsigned int number = 0, length = 0;
+            tag->getType(number);
+            tag->getLength(length);
+            std::printf("tag %u: %u bytes\n", number, length);
+        }
+    }
+    pthread_kill(watcher.native_handle(), SIGUSR1);
     watcher.join();
-    if (r != 0) {
-        std::fprintf(stderr, "purchase: %u %s\n", r, ecrlinkResultText(r));
-        return 1;
-    }
-
-    const std::vector<unsigned char>& receipt = dialogue.receipt();
-    std::printf("receipt:\n%.*s\n", static_cast<int>(receipt.size()), reinterpret_cast<const char*>(receipt.data()));
-    std::vector<CTLVTag*> tags;
-    answer.getAllTags(tags);
-    for (CTLVTag* tag : tags) {
-        unsigned int number = 0, length = 0;
-        tag->getType(number);
-        tag->getLength(length);
-        std::printf("tag %u: %u bytes\n", number, length);
-    }
     proto.close();
-    return 0;
+    return status;
 }

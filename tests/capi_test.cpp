@@ -175,6 +175,13 @@ TEST(CApi, DialogueOverAChannelOfTheApplicationsOwn) {
     EXPECT_GE(channel.interrupts.load(), 1);
     EXPECT_EQ(channel.line.written.back(), 0x04) << "the terminal is told with EOT";
 
+    // A write that failed is the channel's state until it is opened again, whatever the application's is_opened says.
+    channel.line.play("W113");
+    EXPECT_EQ(ecrlink_proto_send_byte(proto, 0x06), 113u);
+    EXPECT_EQ(ecrlink_proto_is_opened(proto), 113u);
+    EXPECT_EQ(ecrlink_proto_open(proto, 1), 0u);
+    EXPECT_EQ(ecrlink_proto_is_opened(proto), 0u);
+
     ecrlink_message_release(request);
     ecrlink_message_release(answer);
     EXPECT_FALSE(channel.released);

@@ -122,3 +122,30 @@ TEST(DescriptorChannel, SocketpairAndPipeEndsBehaveAsALine) {
     EXPECT_EQ(toPipe.write(Bytes{0x06}.data(), 1, count), CommNotConnected) << "not SIGPIPE";
     EXPECT_EQ(toPipe.lastError(), "write: Broken pipe");
 }
+
+// A write that failed on a line that is still there is what isOpened() reports, until open() or a write that goes
+// out whole: the dialogue asks isOpened() to learn whether the ACK of an answer went out.
+TEST(DescriptorChannel, FailedWriteIsReportedUntilOpenOrAWholeWrite) {
+    int fds[2] = {-1, -1};
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    DescriptorChannel channel(fds[0]), peer(fds[1]);
+    const Bytes lot(1u << 20);
+    unsigned int count = 0;
+    peer.setReadTimeouts(0, 50);
+    for (int round = 0; round < 2; ++round) {
+        readThrough(peer, 4u << 20);
+        channel.interrupt(); // the peer reads nothing: the first write stops once the line is full, the next takes nothing
+        EXPECT_EQ(channel.write(lot.data(), unsigned(lot.size()), count), CommPartialWrite);
+        EXPECT_EQ(channel.isOpened(), CommOk) << "part went out; the rest is the caller's";
+        EXPECT_EQ(channel.write(lot.data(), unsigned(lot.size()), count), CommInterrupted);
+        channel.resume();
+        EXPECT_EQ(channel.isOpened(), CommInterrupted);
+        if (round == 0) {
+            EXPECT_EQ(channel.open(), CommOk);
+        } else {
+            readThrough(peer, 4u << 20);
+            EXPECT_EQ(channel.write(lot.data(), 1, count), CommOk);
+        }
+        EXPECT_EQ(channel.isOpened(), CommOk);
+    }
+}

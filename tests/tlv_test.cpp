@@ -104,6 +104,33 @@ TEST(TLVMessage, AddReplaceCopyAndBuildDump) {
     EXPECT_TRUE(copy.IsReceiptPresent()) << "copy keeps its own file buffer";
 }
 
+TEST(TLVMessage, BuildDumpAroundOnePage) {
+    // Value lengths of tags 1, 2, ... (0: no value), giving dumps around 4 KiB: each is built into a buffer
+    // of 0xEE one byte short (204, untouched), exact, and 3 bytes long (zeros after); rc and needed length.
+    struct Case { std::vector<unsigned int> lengths; unsigned int rc, needed; };
+    const std::vector<unsigned int> small(300, 6);
+    for (const Case& c : {Case{{2000, 2079}, 0, 4095}, Case{{2000, 2080}, 0, 4096}, Case{{2000, 2081}, 0, 4097},
+                          Case{{5000}, 0, 5008}, Case{small, 0, 4200}, Case{{4000, 0, 9}, 205, 4008}}) {
+        SCOPED_TRACE(c.needed);
+        CTLVMessage m;
+        Bytes dump;
+        for (unsigned int i = 0; i < c.lengths.size(); ++i) {
+            const Bytes value(c.lengths[i], std::uint8_t('a' + i % 26));
+            m.addTag(new CTLVTag(i + 1, value.data(), c.lengths[i]));
+            dump = dump + Bytes{0, 0, std::uint8_t((i + 1) >> 8), std::uint8_t(i + 1)} +
+                   Bytes{0, 0, std::uint8_t(c.lengths[i] >> 8), std::uint8_t(c.lengths[i])} + value;
+        }
+        for (unsigned int size : {c.needed - 1, c.needed, c.needed + 3}) {
+            Bytes buf(size, 0xEE);
+            unsigned int len = 0;
+            const bool fits = c.rc == 0 && size >= c.needed;
+            EXPECT_EQ(m.buildDump(buf.data(), size, len), c.rc != 0 ? c.rc : fits ? 0u : 204u);
+            EXPECT_EQ(len, c.needed);
+            EXPECT_TRUE(buf == (fits ? dump + Bytes(size - c.needed, 0) : Bytes(size, 0xEE))) << size;
+        }
+    }
+}
+
 TEST(TLVMessage, ParseDump) {
     // Each row is parsed into a message holding tag 9 "old": rc, tags after, file complete.
     struct Case { std::string name; Bytes dump; unsigned int rc; std::string tags; bool end; };

@@ -3,100 +3,15 @@
 // commands on their own, and the simulated terminal against `send` over a
 // pseudo-terminal or TCP.
 
-#include <gmock/gmock.h>
-#include <atomic>
-#include <csignal>
-#include <future>
-#include <fstream>
-#include <regex>
-#include <thread>
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include "support/SimProcess.h"
 
-using Args = std::vector<std::string>;
+#include <future>
+
+using namespace testing_support;
 
 namespace {
 
 const std::string NoDir = testing::TempDir() + "ecrlink-no-such-dir/receipt.txt";
-
-std::string tempFile(const std::string& name, const std::string& content) {
-    static std::atomic<int> files{0};
-    const std::string path = testing::TempDir() + "ecrlink_" + std::to_string(::getpid()) + "_" + std::to_string(files++) + name;
-    std::ofstream(path) << content;
-    return path;
-}
-
-std::string slurp(const std::string& path) {
-    std::ifstream file(path);
-    return {std::istreambuf_iterator<char>(file), {}};
-}
-
-// Starts the program (or another, `tool` false) in a process group of its own, stdout and stderr going to the file `output`;
-// it is killed after 60 s.
-pid_t start(Args args, const std::string& output, bool tool = true) {
-    if (tool) args.insert(args.begin(), ECRLINK_TOOL);
-    args.insert(args.begin(), {"timeout", "-s", "KILL", "60"});
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-    if (const pid_t pid = ::fork(); pid != 0) return pid;
-    const int fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    ::dup2(fd, 1);
-    ::dup2(fd, 2);
-    ::setpgid(0, 0);
-    ::execvp(argv[0], argv.data());
-    ::_exit(127);
-}
-
-struct Outcome { int exitCode; std::string output; }; // exit code 137: killed at the time limit
-
-Outcome run(const Args& args) {
-    const std::string file = tempFile("out.txt", "");
-    int status = 0;
-    ::waitpid(start(args, file), &status, 0);
-    const Outcome result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(file)};
-    std::remove(file.c_str());
-    return result;
-}
-
-// A substring or, between slashes, a pattern.
-bool contains(const std::string& text, const std::string& e) {
-    if (e.size() > 2 && e.front() == '/' && e.back() == '/') return std::regex_search(text, std::regex(e.substr(1, e.size() - 2)));
-    return text.find(e) != std::string::npos;
-}
-
-void expectAll(const Outcome& r, int exitCode, const std::vector<std::string>& expected) {
-    EXPECT_EQ(r.exitCode, exitCode) << r.output;
-    for (const std::string& e : expected) EXPECT_TRUE(contains(r.output, e)) << "expected: " << e << "\nin: " << r.output;
-}
-
-// `ecrlink sim ...` in the background, listening on `address`.
-struct Sim {
-    explicit Sim(const Args& args) : pid(start(args, file)) {
-        std::smatch m;
-        const std::string out = log({"/listening on \\S+\n/"});
-        if (std::regex_search(out, m, std::regex("listening on (\\S+)\n"))) address = m[1];
-    }
-    ~Sim() {
-        ::kill(-pid, SIGKILL);
-        ::waitpid(pid, nullptr, 0);
-        std::remove(file.c_str());
-    }
-    // What it printed, once all of `expected` is there or 5 s have passed.
-    std::string log(const std::vector<std::string>& expected = {}) const {
-        std::string out;
-        for (int i = 0; i < 500; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            out = slurp(file);
-            if (std::all_of(expected.begin(), expected.end(), [&](const std::string& e) { return contains(out, e); })) break;
-        }
-        return out;
-    }
-    const std::string file = tempFile("sim.txt", "");
-    const pid_t pid;
-    std::string address;
-};
 
 Args sendArgs(const std::string& address, Args extra = {}) {
     extra.insert(extra.begin(), {"send", address, "--tag", "2=PURCHASE", "--tag", "4=u32:1250"});
@@ -277,7 +192,7 @@ TEST(Tool, CapturedDialogueDecodesToItsTimeline) {
         std::vector<std::string> expected;
     };
     for (const Row& row : std::vector<Row>{
-             {"purchase", {"      open\n", "read time-out 6000 ms\n", "close\n"}},
+             {"purchase", {"        session began 20", "      open\n", "read time-out 6000 ms\n", "close\n"}},
              {"corrupt", {"T->R  STX 42 bytes, check BAD: 2=\"APPROVED\"", "R->T  NAK\n"}},
              {"ack\nsleep 700\nsend 2=LATE\n",
               {R"(/read time-out 250 ms\n +\d\.\d{6} +read: 106 [^\n]* \(x\d\)\n/)",

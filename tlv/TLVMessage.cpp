@@ -2,11 +2,11 @@
 #include "ecrlink/TLVMessage.h"
 
 #include "TLVRecord.h"
-#include "TagWalk.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <memory>
 
 const char* const aTLVErrors[7] = {
@@ -16,10 +16,7 @@ const char* const aTLVErrors[7] = {
 
 namespace {
 using ecrlink_detail::RecordHeader;
-using ecrlink_detail::appendEntry;
-using ecrlink_detail::lastEntry;
-using ecrlink_detail::nextEntry;
-using ecrlink_detail::prevEntry;
+using TagMap = std::map<unsigned int, CTLVTag*>;
 constexpr unsigned int PieceHeader = 8;
 constexpr unsigned int FileTagA = 44;
 constexpr unsigned int FileTagB = 85;
@@ -50,6 +47,21 @@ bool recordsFillDump(const unsigned char* data, unsigned int size) {
         p += RecordHeader + n;
     }
 }
+
+// Stores `tag` under `number` (its own); a tag stored under it before is
+// destroyed. With the end as hint, a number above all others (a dump lists its
+// tags in ascending order) goes there after one comparison; any other is
+// searched for once, and nothing is allocated when the number is present.
+void putTag(TagMap& tags, unsigned int number, CTLVTag* tag) {
+    // The message owns the tag from here on, even if storing it fails.
+    std::unique_ptr<CTLVTag> owned(tag);
+    const auto at = tags.try_emplace(tags.cend(), number, tag);
+    owned.release();
+    if (at->second != tag) {
+        delete at->second;
+        at->second = tag;
+    }
+}
 } // namespace
 
 CTLVMessage::CTLVMessage()
@@ -62,27 +74,7 @@ CTLVMessage::~CTLVMessage() {
 
 unsigned int CTLVMessage::addTag(CTLVTag* tag) {
     if (tag == nullptr) return TLVResult::InvalidArgument;
-    const unsigned int number = tag->type;
-    // Dumps list their tags in ascending order: a number above the last one
-    // goes at the end without a search.
-    if (!tags.empty() && lastEntry(tags)->first < number) {
-        std::unique_ptr<CTLVTag> owned(tag);
-        appendEntry(tags, number, tag);
-        owned.release();
-        return TLVResult::Ok;
-    }
-    auto found = tags.find(number);
-    if (found != tags.end()) {
-        if (found->second != tag) {
-            delete found->second;
-            found->second = tag;
-        }
-        return TLVResult::Ok;
-    }
-    // The message owns the tag from here on, even if storing it fails.
-    std::unique_ptr<CTLVTag> owned(tag);
-    tags.emplace(number, tag);
-    owned.release();
+    putTag(tags, tag->type, tag);
     return TLVResult::Ok;
 }
 
@@ -127,14 +119,12 @@ void CTLVMessage::copy(CTLVMessage& source) {
 }
 
 namespace {
-using TagMap = std::map<unsigned int, CTLVTag*>;
-
 // Sums the record lengths into `out` (the sum so far on 205). `lengthOf`
 // reads a tag's value length (the message's own lambdas may).
 template <class LengthOf>
 unsigned int sizeDump(const TagMap& tags, unsigned int& out, LengthOf lengthOf) {
     unsigned int sum = 0; // in a register: `out` may alias what the loop reads
-    for (auto it = tags.cbegin(); it != tags.cend(); it = nextEntry(it)) {
+    for (auto it = tags.cbegin(); it != tags.cend(); ++it) {
         const unsigned int length = lengthOf(*it->second);
         if (length == 0) {
             out = sum;
@@ -146,42 +136,50 @@ unsigned int sizeDump(const TagMap& tags, unsigned int& out, LengthOf lengthOf) 
     return TLVResult::Ok;
 }
 
-// One record to write, noted while sizing.
-struct Noted {
+// What is written of a tag: its record's fields.
+struct Fields {
     const unsigned char* value;
     unsigned int type;
     unsigned int length;
 };
 
-// Notes the records of a map that is not empty in ascending order and sums
-// their lengths into `out`, walking inward from both ends at once: two chains
-// of loads that do not wait on each other, where one walk waits at every step.
-// `fields` reads a tag. False when a tag has no value, or when the lengths do
-// not add up within 32 bits (the caller's checked walk then deals with it).
-template <class Fields>
-bool listRecords(const TagMap& tags, Noted* list, unsigned int& out, Fields fields) {
+// Room for a dump written in the walk that sizes it (see buildDump): a page,
+// more than nearly every message needs.
+constexpr std::size_t DraftRoom = 4096;
+
+// Writes the records of a map that is not empty to `draft`, walking it inward
+// from both ends at once: the lower records from the draft's front, the upper
+// ones back from its end. Every step of a walk is a call into the C++ library;
+// two walks that do not wait on each other, with the records written beside
+// them, cost less than sizing first and then walking again to write. `fieldsOf`
+// reads a tag. Sets the bytes written at the front and at the back; false
+// when a tag has no value or the records do not fit the draft.
+template <class FieldsOf>
+bool draftRecords(const TagMap& tags, unsigned char* draft, std::size_t& front, std::size_t& back, FieldsOf fieldsOf) {
+    unsigned char* low = draft;
+    unsigned char* high = draft + DraftRoom;
+    // Checked before each record, so that neither end passes the other.
+    const auto fits = [&low, &high](unsigned int length) {
+        return length != 0 && std::size_t{length} + RecordHeader <= static_cast<std::size_t>(high - low);
+    };
     auto lo = tags.cbegin();
-    auto hi = lastEntry(tags);
-    Noted* up = list;
-    Noted* down = list + tags.size();
-    std::uint64_t sumLow = 0;
-    std::uint64_t sumHigh = 0;
-    unsigned int shortest = ~0u;
+    auto hi = std::prev(tags.cend());
     for (;;) {
-        const Noted low = *up++ = fields(*lo->second);
-        sumLow += low.length + std::uint64_t{RecordHeader};
-        shortest = std::min(shortest, low.length);
+        const Fields first = fieldsOf(*lo->second);
+        if (!fits(first.length)) return false;
+        ecrlink_detail::writeRecord(low, first.type, first.length, first.value);
+        low += first.length + RecordHeader;
         if (lo == hi) break;
-        const Noted high = *--down = fields(*hi->second);
-        sumHigh += high.length + std::uint64_t{RecordHeader};
-        shortest = std::min(shortest, high.length);
-        lo = nextEntry(lo);
-        if (lo == hi) break;
-        hi = prevEntry(hi);
+        const Fields last = fieldsOf(*hi->second);
+        if (!fits(last.length)) return false;
+        high -= last.length + RecordHeader;
+        ecrlink_detail::writeRecord(high, last.type, last.length, last.value);
+        if (++lo == hi) break;
+        --hi;
     }
-    const std::uint64_t total = sumLow + sumHigh;
-    out = static_cast<unsigned int>(total);
-    return shortest != 0 && total == out;
+    front = static_cast<std::size_t>(low - draft);
+    back = static_cast<std::size_t>(draft + DraftRoom - high);
+    return true;
 }
 } // namespace
 
@@ -191,46 +189,45 @@ unsigned int CTLVMessage::getDumpLength(unsigned int& out) {
 
 unsigned int CTLVMessage::buildDump(unsigned char* buf, unsigned int size, unsigned int& outLen) {
     if (buf == nullptr) return TLVResult::InvalidArgument;
-    // Up to ListRoom records are noted while sizing: writing then reads a list
-    // instead of waiting on every step of a second walk, and the noted
-    // lengths add up to the total, so every record fits. More are walked twice.
-    constexpr std::size_t ListRoom = 128;
-    Noted list[ListRoom];
-    const auto fields = [](const CTLVTag& tag) { return Noted{tag.value, tag.type, tag.length}; };
-    const std::size_t count = tags.size();
-    const bool listed = count > 0 && count <= ListRoom && listRecords(tags, list, outLen, fields);
-    if (!listed) {
-        // Also reports a tag without value, with the sum up to it.
-        const unsigned int rc = sizeDump(tags, outLen, [](const CTLVTag& tag) { return tag.length; });
-        if (rc != TLVResult::Ok) return rc;
+    // A dump that fits the draft is written there by the walk that sizes it,
+    // and copied out once it is known to fit: `buf` is written only when the
+    // whole dump goes in.
+    const auto fieldsOf = [](const CTLVTag& tag) { return Fields{tag.value, tag.type, tag.length}; };
+    alignas(64) unsigned char draft[DraftRoom];
+    std::size_t front = 0;
+    std::size_t back = 0;
+    if (!tags.empty() && draftRecords(tags, draft, front, back, fieldsOf)) {
+        outLen = static_cast<unsigned int>(front + back);
+        if (outLen > size) return TLVResult::TooSmallBuffer;
+        std::memcpy(buf, draft, front);
+        std::memcpy(buf + front, draft + DraftRoom - back, back);
+        std::memset(buf + outLen, 0, size - outLen);
+        return TLVResult::Ok;
     }
+    // A larger dump, or one with a tag without value, is sized first (which
+    // also reports that tag, with the sum up to it) and then written.
+    const unsigned int rc = sizeDump(tags, outLen, [](const CTLVTag& tag) { return tag.length; });
+    if (rc != TLVResult::Ok) return rc;
     if (outLen > size) return TLVResult::TooSmallBuffer;
     if (outLen == 0) return TLVResult::Ok; // nothing written, not even zeros
     // Each record is written into exactly its own room, and the rest of the
     // buffer zero-filled once at the end, rather than at every record.
     unsigned char* out = buf;
-    if (listed) {
-        for (const Noted* record = list; record != list + count; ++record) {
-            const Noted r = *record; // the bytes written may alias anything
-            ecrlink_detail::writeRecord(out, r.type, r.length, r.value);
-            out += r.length + RecordHeader;
-        }
-    } else {
-        unsigned int room = outLen;
-        for (auto it = tags.cbegin(); it != tags.cend(); it = nextEntry(it)) {
-            const Noted r = fields(*it->second);
-            // In 64 bits: a value near 4 GiB must not wrap into "fits".
-            if (std::uint64_t{r.length} + RecordHeader > room) return TLVResult::GeneralError;
-            ecrlink_detail::writeRecord(out, r.type, r.length, r.value);
-            out += r.length + RecordHeader;
-            room -= r.length + RecordHeader;
-        }
+    unsigned int room = outLen;
+    for (auto it = tags.cbegin(); it != tags.cend(); ++it) {
+        const Fields r = fieldsOf(*it->second);
+        // In 64 bits: a value near 4 GiB must not wrap into "fits".
+        if (std::uint64_t{r.length} + RecordHeader > room) return TLVResult::GeneralError;
+        ecrlink_detail::writeRecord(out, r.type, r.length, r.value);
+        out += r.length + RecordHeader;
+        room -= r.length + RecordHeader;
     }
     std::memset(out, 0, size - static_cast<unsigned int>(out - buf));
     return TLVResult::Ok;
 }
 
-unsigned int CTLVMessage::parseDump(const unsigned char* data, unsigned int size) {
+// Flattened: the map's insertion runs inside the loop, not as calls per tag.
+__attribute__((flatten)) unsigned int CTLVMessage::parseDump(const unsigned char* data, unsigned int size) {
     if (data == nullptr) return TLVResult::InvalidArgument;
     // The earlier tags go one at a time as the new ones are made, so the
     // allocator hands each freed block straight back from its small
@@ -249,10 +246,10 @@ unsigned int CTLVMessage::parseDump(const unsigned char* data, unsigned int size
         void releaseOne() {
             if (next == tags.end()) return;
             release(next->second);
-            next = nextEntry(next);
+            ++next;
         }
         ~Retired() {
-            for (; next != tags.end(); next = nextEntry(next)) release(next->second);
+            for (; next != tags.end(); ++next) release(next->second);
         }
     } retired;
     retired.tags.swap(tags);
@@ -261,8 +258,7 @@ unsigned int CTLVMessage::parseDump(const unsigned char* data, unsigned int size
     if (!recordsFillDump(data, size)) return TLVResult::InvalidSequence;
 
     // Tags are made and stored here, not through the exported constructor,
-    // setValue and addTag, each a call through the symbol table; a dump lists
-    // its tags in ascending order, so each one normally goes to the end.
+    // setValue and addTag, each a call through the symbol table.
     const auto store = [this, &retired](unsigned int number, const unsigned char* bytes, unsigned int n) {
         retired.releaseOne();
         std::unique_ptr<CTLVTag> tag(new CTLVTag(number));
@@ -271,12 +267,7 @@ unsigned int CTLVMessage::parseDump(const unsigned char* data, unsigned int size
             tag->length = n;
             ecrlink_detail::copyBytes(tag->value, bytes, n);
         }
-        if (tags.empty() || lastEntry(tags)->first < number) {
-            appendEntry(tags, number, tag.get());
-            tag.release();
-        } else {
-            addTag(tag.release());
-        }
+        putTag(tags, number, tag.release());
     };
     for (unsigned int p = 0; p < size;) {
         const unsigned int number = readLE(data + p);

@@ -4,6 +4,7 @@
 // The tag record of the outgoing dump, shared by CTLVTag::getBinData and
 // CTLVMessage::buildDump so that a dump is written without a call per field.
 
+#include <cstdint>
 #include <cstring>
 
 namespace ecrlink_detail {
@@ -50,8 +51,11 @@ inline void copyBytes(unsigned char* out, const unsigned char* in, unsigned int 
 
 /// Writes one record (number, length, value) of RecordHeader + `length` bytes at `out`.
 inline void writeRecord(unsigned char* out, unsigned int type, unsigned int length, const unsigned char* value) {
-    putBigEndian(out, type);
-    putBigEndian(out + 4, length);
+    std::uint64_t header = std::uint64_t{type} << 32 | length;
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    header = __builtin_bswap64(header); // both numbers in one store
+#endif
+    std::memcpy(out, &header, sizeof header);
     copyBytes(out + RecordHeader, value, length);
 }
 

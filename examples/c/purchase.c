@@ -19,7 +19,8 @@ static void show_status(void* user, ecrlink_message* status) {
     }
 }
 
-static void print_receipt(ecrlink_proto* proto) {
+/* The receipt of the last run; returns its length. */
+static size_t print_receipt(ecrlink_proto* proto) {
     size_t length = 0;
     unsigned char* receipt;
     ecrlink_dialogue_receipt(proto, NULL, 0, &length);
@@ -27,6 +28,7 @@ static void print_receipt(ecrlink_proto* proto) {
     if (receipt && ecrlink_dialogue_receipt(proto, receipt, length, &length) == ECRLINK_OK)
         printf("receipt:\n%.*s\n", (int)length, (const char*)receipt);
     free(receipt);
+    return length;
 }
 
 static void print_answer(ecrlink_message* answer) {
@@ -67,9 +69,8 @@ int main(int argc, char** argv) {
     ecrlink_dialogue_on_status(proto, show_status, NULL);
     step = "purchase";
     if ((rc = ecrlink_dialogue_run(proto, request, answer))) goto done;
-    print_receipt(proto);
+    receipt = print_receipt(proto) > 0;
     print_answer(answer);
-    receipt = ecrlink_message_receipt_present(answer);
     ecrlink_proto_close(proto);
 
 done:

@@ -24,7 +24,6 @@ static class Ecrlink
     [DllImport(Library)] public static extern uint ecrlink_message_set_number(IntPtr message, uint number, uint value);
     [DllImport(Library)] public static extern uint ecrlink_message_get_bytes(IntPtr message, uint number, byte[] buffer,
                                                                              UIntPtr size, out UIntPtr length);
-    [DllImport(Library)] public static extern int ecrlink_message_receipt_present(IntPtr message);
     [DllImport(Library)] public static extern uint ecrlink_dialogue_on_status(IntPtr proto, StatusFn fn, IntPtr user);
     [DllImport(Library)] public static extern uint ecrlink_dialogue_run(IntPtr proto, IntPtr request, IntPtr answer);
     [DllImport(Library)] public static extern uint ecrlink_dialogue_cancel(IntPtr proto);
@@ -82,7 +81,7 @@ static class Purchase
                 Ecrlink.ecrlink_message_get_bytes(answer, 2, b, s, out l));
             Console.WriteLine("answer: " + Encoding.UTF8.GetString(result));
             Ecrlink.ecrlink_proto_close(proto);
-            return Ecrlink.ecrlink_message_receipt_present(answer) != 0 ? 0 : 1;
+            return receipt.Length > 0 ? 0 : 1;
         } finally {
             Ecrlink.ecrlink_message_release(answer);
             Ecrlink.ecrlink_message_release(request);

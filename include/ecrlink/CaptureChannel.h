@@ -12,6 +12,8 @@
 
 namespace Communication {
 
+class Journal;
+
 /// A channel that records another: every byte in each direction with a
 /// monotonic time stamp, every read time-out set, every result code, open,
 /// close and flush, appended to a capture file as it happens (format in
@@ -20,15 +22,29 @@ namespace Communication {
 /// their bytes are written as '*' (the frame's check byte is adjusted so that
 /// a good frame still reads as good and a bad one as bad).
 ///
-/// In journal mode the file is synced to disk (fdatasync) before the ACK for
-/// a received frame is passed on, so an answer the register acknowledged is on
-/// disk even if the process dies right after.
+/// Opening the file appends to it (a session record marks each opening); a
+/// record left torn by a crash is cut off first. A file of capture format 1
+/// is refused (CommOpenFailed): moved aside, nothing of it is lost.
+///
+/// In journal mode (Options::journal with a file of its own, or recording
+/// into a Journal) nothing is acknowledged that is not on disk: before the ACK
+/// for a frame it has just received is passed on, the file is synced
+/// (fdatasync). When a record since the last sync or the sync itself failed
+/// (disk full, file too large, an I/O error, a read-only file system), the
+/// ACK is not written: write() returns CommJournalFailed, and from then on
+/// isOpened() answers CommJournalFailed and every write but a lone EOT is
+/// refused the same way, until open() is called again; lastError() names the
+/// file and the system's reason ("journal /var/lib/register/terminal.journal:
+/// No space left on device"). Recording into a Journal, the first byte of a
+/// transaction's request goes out only after a sending record is on disk
+/// (Journal::beginTransaction), refused in the same way otherwise.
 ///
 /// With `trace` set, each read and write is also logged through the Logger as
 /// a hex line at level 2 ("wire <- 02 00 03 …", "wire -> 06").
 ///
 /// Threads and blocking: as the wrapped channel; each call adds one write to
-/// the capture file (and an fdatasync before an ACK in journal mode).
+/// the capture file (and in journal mode an fdatasync before an ACK and
+/// before a transaction's request).
 class ECRLINK_API CaptureChannel : public Channel {
 public:
     struct Options {
@@ -40,10 +56,16 @@ public:
 
     /// Takes ownership of `inner` (destroyed with destroyCommIns).
     CaptureChannel(ICommunication* inner, Options options);
+    /// Records into `journal`'s file, in journal mode; `options.path` and
+    /// `options.journal` are not used, the journal's masked tags are added to
+    /// those of `options`. The file stays open as long as the channel needs
+    /// it, even when the journal goes first.
+    CaptureChannel(ICommunication* inner, Journal& journal, Options options);
     ~CaptureChannel() override;
 
     /// Opens the capture file on the first call (CommOpenFailed with
     /// lastError() naming the file when it cannot be written), then the line.
+    /// Takes up a journal again after CommJournalFailed.
     int open() override;
     int close() override;
     int read(unsigned char* buffer, unsigned int wanted, unsigned int& count) override;
@@ -72,17 +94,27 @@ struct CaptureEvent {
         Timeout,  ///< a read time-out was set: `value` milliseconds
         Failure,  ///< a read, write or flush failed: `code`, `operation`
         Frame,    ///< a whole frame: `start`, `data`, `checkOk`
-        Control,  ///< a single byte outside a frame: `start`
+        Control,  ///< a single byte outside a frame: `start`; `code` the result of the
+                  ///< read or write that carried it
         Synced,   ///< the file was synced before an ACK: `code` of fdatasync
         Partial,  ///< a frame that never ended: `start`, the `data` that came, `value`
                   ///< the length its header announced (0: the length never came)
+        Session,  ///< the file was opened (again): `timeNs` is the wall-clock time, ns since
+                  ///< 1970 UTC; the times of the events after it count from it
+        Intent,   ///< a transaction began: `operation` its reference, `data` the request's
+                  ///< dump as sent (masked values as '*')
+        Sending,  ///< its request was about to go out (recorded and synced before the first
+                  ///< byte): `operation` the reference
+        Outcome,  ///< a transaction ended: `operation` the reference, `code` the run's result,
+                  ///< `value` how it ended (TransactionJournal::Ending), `checkOk` whether a
+                  ///< byte of the request reached the line
     };
     Kind kind = Open;
     bool fromTerminal = false;  ///< direction of a Frame or Control byte
     std::uint64_t timeNs = 0;   ///< since the capture began
     int code = 0;
     std::uint32_t value = 0;
-    std::string operation;      ///< "read", "write" or "flush" for a Failure
+    std::string operation;      ///< "read", "write" or "flush" for a Failure; a reference
     unsigned char start = 0;    ///< start byte of a Frame, or the Control byte
     std::vector<unsigned char> data; ///< the data of a Frame (masked values as '*')
     bool checkOk = false;
@@ -99,9 +131,11 @@ struct CapturedMessage {
 };
 
 /// Reads a capture file into events. 0 on success, also for a file cut short
-/// (`truncated` then tells so); CommOpenFailed when the file cannot be read,
-/// CommBadArgument when it is not a capture file, each with `error`. Any
-/// thread; reads the whole file.
+/// (`truncated` then tells so); CommOpenFailed when the file cannot be read
+/// (missing, a directory, no permission), CommBadArgument when it is not a
+/// capture file, each with `error`; never throws but for memory exhaustion.
+/// Any thread; reads the whole file a block at a time (memory grows with the
+/// events, not with the file).
 ECRLINK_API int readCapture(const std::string& path, std::vector<CaptureEvent>& events, bool& truncated,
                             std::string& error);
 

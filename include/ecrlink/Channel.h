@@ -40,6 +40,11 @@ ECRLINK_API const char* commErrorText(int code);
 ///
 /// Besides the byte operations a channel keeps the operating system's reason
 /// for its last failure, and its waits can be interrupted from another thread.
+/// isOpened() answers for the last write (ICommunication.h): the channels of
+/// libecrcomm report a failed write (any result but 0 and 116, CommInterrupted
+/// included) until open() or a later write that goes out whole, and 0 right
+/// after a write that went out whole; a channel of the application's own
+/// keeps that rule too.
 /// A channel of the application's own that waits with poll() adds
 /// interruptDescriptor() to its poll set and returns CommInterrupted when it
 /// becomes readable.

@@ -21,8 +21,12 @@ namespace Communication {
 /// read time-out, write() at most 2000 ms without progress and 10 s in all;
 /// every wait ends early on Channel::interrupt(). A lost line (hang-up, reset,
 /// vanished peer) gives its descriptor back at once and reports
-/// CommNotConnected; open() then opens the same address again. On failure,
-/// Channel::lastError() tells the system's reason.
+/// CommNotConnected; open() then opens the same address again. A write that
+/// failed otherwise (CommWriteTimeout, CommIoError, CommInterrupted) is
+/// reported by isOpened() until open() (which keeps a line that is still
+/// there) or a later write that goes out whole; right after a write that went
+/// out whole isOpened() reports 0, also when the peer hung up since. On
+/// failure, Channel::lastError() tells the system's reason.
 ///
 /// On success returns the channel (destroy it with destroyCommIns or delete),
 /// sets `rc` to 0 and clears `error`. On a malformed address returns null,

@@ -28,8 +28,8 @@ public:
     /// Closes the descriptor.
     ~DescriptorChannel() override;
 
-    /// 0 while the descriptor is usable; CommNotConnected once closed or gone
-    /// (a descriptor cannot be opened again).
+    /// 0 while the descriptor is usable, forgetting a failed write;
+    /// CommNotConnected once closed or gone (a descriptor cannot be opened again).
     int open() override;
     /// Closes the descriptor; 0 also when closed.
     int close() override;
@@ -40,7 +40,10 @@ public:
     /// 0 when all went out; CommPartialWrite with `count` when the line stalled
     /// after taking part, CommWriteTimeout when it took nothing.
     int write(const unsigned char* data, unsigned int length, unsigned int& count) override;
-    /// 0 while open and the other end is there; CommNotConnected otherwise.
+    /// 0 while open and the other end is there; CommNotConnected otherwise;
+    /// the failure of the last write (CommWriteTimeout, CommInterrupted ...)
+    /// until open() or a later write that goes out whole; 0 right after a
+    /// write that went out whole.
     int isOpened() override;
     /// Sets the read time-out in milliseconds; `first` is unused.
     int setReadTimeouts(unsigned int first, unsigned int milliseconds) override;

@@ -48,9 +48,9 @@ ECRLINK_API const char* ecrlinkResultText(unsigned int code);
 /// Protocol object through which the register talks to one payment terminal.
 /// It owns its channel and runs every operation on the caller's thread; it
 /// takes no lock, so one thread uses an object at a time. Operations block
-/// only inside channel calls: sendMessage() for up to 3 attempts of a write
-/// plus 6000 ms for the reply byte each, recvMessage() for 250 ms when the
-/// line is quiet and up to 1500 ms per wait inside a frame.
+/// only inside channel calls: sendMessage() for a write plus 6000 ms for the
+/// reply byte (up to 3 of them when the terminal answers NAK), recvMessage()
+/// for 250 ms when the line is quiet and up to 1500 ms per wait inside a frame.
 class ECRLINK_API CECRProto {
 public:
     /// Link control bytes.
@@ -116,8 +116,10 @@ public:
     unsigned int sendAbort();
 
     /// Sends a whole message as one frame (3 attempts); 0 when acknowledged.
-    /// Blocks as ecrSend() with 3 attempts: about 18 s at worst on a line
-    /// that takes every byte but never answers.
+    /// Blocks as ecrSend() with 3 attempts: a terminal that never answers
+    /// ends it after the write and 6000 ms (306: the first missing reply ends
+    /// the call); 3 x (the channel's write bound + 6000 ms) at worst, when the
+    /// terminal answers NAK just before each time-out.
     unsigned int sendMessage(CTLVMessage& message);
     /// Receives one message into `message` (3 attempts); 0 for a message, 312
     /// for a status message, 105 when the connection is lost. Returns 302 after

@@ -20,6 +20,13 @@ namespace Communication {
 ///   no progress and treats the run as a write failure.
 /// - Once the line is gone, every call except open() and close() reports 105
 ///   until open() succeeds again.
+/// - isOpened() answers for the last write: after a failed write (any result
+///   but 0 and 116) it reports that failure until open(), or until a later
+///   write goes out whole; right after a write that went out whole it reports
+///   0 (a peer that hangs up once it has the bytes has not lost them; the next
+///   call finds the line gone). The protocol's writes of ACK, NAK and EOT do
+///   not look at their result, so CECRDialogue asks isOpened() right after the
+///   final answer to learn whether its ACK went out.
 /// - One thread uses a channel at a time; only the calls of Interruptible may
 ///   come from another thread.
 class ICommunication {
@@ -33,7 +40,8 @@ public:
     virtual int read(unsigned char* buffer, unsigned int wanted, unsigned int& count) = 0;
     /// Writes `length` bytes; 116 with `count` < `length` when only part went out.
     virtual int write(const unsigned char* data, unsigned int length, unsigned int& count) = 0;
-    /// 0 when open, 105 when not connected, other values when not usable.
+    /// 0 when open, 105 when not connected, the failure of the last write
+    /// (see above), other values when not usable.
     virtual int isOpened() = 0;
     /// Sets the read time-out in milliseconds; `first` is always 0 from the protocol.
     virtual int setReadTimeouts(unsigned int first, unsigned int milliseconds) = 0;

@@ -176,7 +176,12 @@ ECRLINK_API int ecrlink_message_receipt_present(const ecrlink_message* message);
  * The eight operations of a byte channel as C functions, each given `user`.
  * Codes: 0 success, 105 not connected, 116 partial write (`*count` bytes went
  * out), others are the channel's own. read() waits at most the read time-out
- * last set and never stores more than `wanted` bytes. */
+ * last set and never stores more than `wanted` bytes. The library answers
+ * is_opened for the last write itself: a write that failed (any code but 0
+ * and 116) is the channel's state until open or a later write that goes out
+ * whole, and right after a write that went out whole the state is 0 without
+ * asking is_opened: that is how the dialogue learns whether the ACK of an
+ * answer went out. */
 typedef struct ecrlink_channel {
     void* user;
     int (*open)(void* user);
@@ -266,17 +271,36 @@ typedef void (*ecrlink_status_fn)(void* user, ecrlink_message* status);
 ECRLINK_API unsigned int ecrlink_dialogue_set_timeouts(ecrlink_proto* proto, unsigned int idle_ms, unsigned int overall_ms);
 /* Status handler; a null `fn` removes it. */
 ECRLINK_API unsigned int ecrlink_dialogue_on_status(ecrlink_proto* proto, ecrlink_status_fn fn, void* user);
-/* Sends `request` and receives into `answer` until the final answer (the
- * first data message with a tag other than the file tags 44 and 85),
- * collecting the receipt and going on after a broken status frame (311), an
- * unknown start byte (308) or a missing check byte (305). 0: the answer is
- * final; 320, 321, 322 when the register gave up (the terminal then gets
- * EOT); else the failing step's code. Blocks up to the overall time-out plus
- * one channel wait (6 s). */
+/* Sends `request` and receives until the final answer (the first data
+ * message with a tag other than the file tags 44 and 85), collecting the
+ * receipt and going on after a broken status frame (311), an unknown start
+ * byte (308) or a missing check byte (305). `answer` is emptied first and
+ * receives the final answer's tags only: one handle may serve every
+ * customer, and the receipt is ecrlink_dialogue_receipt(). Results:
+ *   0    the final answer is in `answer` and its ACK went out (also when a
+ *        cancel or a time-out came after it);
+ *   323  the final answer is in `answer` but its ACK did not reach the
+ *        terminal: check the transaction with the terminal;
+ *   320, 321, 322  the register gave up (idle, overall time-out, cancel);
+ *        the terminal gets EOT once the request went out;
+ *   105  the line was lost (also while the request was written); 117 the
+ *        journal cannot be written; else the failing step's code.
+ * Blocks up to the overall time-out plus a few milliseconds with the
+ * channels of libecrcomm (and those of the application's own with
+ * interrupt); with other channels plus the protocol call in progress (6 s
+ * while the reply to the request is awaited). The C++ header
+ * ecrlink/ECRDialogue.h has the whole table. */
 ECRLINK_API unsigned int ecrlink_dialogue_run(ecrlink_proto* proto, ecrlink_message* request, ecrlink_message* answer);
-/* Ends the run in progress within milliseconds for channels of libecrcomm
- * (those of the application's own through their interrupt); without one the
- * next run ends at once with 322. Any thread; never blocks. */
+/* As ecrlink_dialogue_run(), with the application's `reference` for this
+ * transaction (its receipt or order number, a zero-terminated text; null is
+ * taken as empty), which a journal records with the request. */
+ECRLINK_API unsigned int ecrlink_dialogue_run_reference(ecrlink_proto* proto, ecrlink_message* request,
+                                                        ecrlink_message* answer, const char* reference);
+/* Ends the run in progress: within milliseconds for channels of libecrcomm
+ * (those of the application's own through their interrupt), with 322 and
+ * EOT to the terminal; before the request went out, nothing is sent. With
+ * no run in progress it does nothing: a cancel never reaches a later run.
+ * A final answer that already arrived stands (0). Any thread; never blocks. */
 ECRLINK_API unsigned int ecrlink_dialogue_cancel(ecrlink_proto* proto);
 /* The receipt collected by the last run, copied out; length 0 when none came. */
 ECRLINK_API unsigned int ecrlink_dialogue_receipt(ecrlink_proto* proto, unsigned char* buffer, size_t size, size_t* length);

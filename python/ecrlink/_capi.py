@@ -21,6 +21,7 @@ _SIGNATURES = {
     "ecrlink_log_drain": (c_size_t, [LOG_FN, c_void_p]),
     "ecrlink_message_new": (_u, [_handle_out]),
     "ecrlink_message_release": (None, [c_void_p]),
+    "ecrlink_message_receipt_complete": (c_int, [c_void_p]),
     "ecrlink_message_set_bytes": (_u, [c_void_p, _u, c_char_p, _u]),
     "ecrlink_message_set_number": (_u, [c_void_p, _u, _u]),
     "ecrlink_message_count": (_u, [c_void_p, POINTER(_u)]),
@@ -38,6 +39,7 @@ _SIGNATURES = {
     "ecrlink_dialogue_set_timeouts": (_u, [c_void_p, _u, _u]),
     "ecrlink_dialogue_on_status": (_u, [c_void_p, STATUS_FN, c_void_p]),
     "ecrlink_dialogue_run": (_u, [c_void_p, c_void_p, c_void_p]),
+    "ecrlink_dialogue_run_reference": (_u, [c_void_p, c_void_p, c_void_p, c_char_p]),
     "ecrlink_dialogue_cancel": (_u, [c_void_p]),
     "ecrlink_dialogue_receipt": (_u, [c_void_p, _bytes, c_size_t, POINTER(c_size_t)]),
 }

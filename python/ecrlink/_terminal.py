@@ -1,23 +1,44 @@
 # SPDX-License-Identifier: MIT
 """Terminal, Message and EcrError: the register's side of one payment terminal."""
 
-import ctypes
+import queue
+import threading
+import weakref
 from collections.abc import MutableMapping
-from ctypes import byref, c_size_t, c_uint, c_void_p
+from ctypes import byref, c_uint, c_void_p
 
 from . import _capi
 from ._capi import lib
 
 _STATUS_MESSAGE = 312
+_NOT_ACKNOWLEDGED = 323
+_FILE_TAGS = (44, 85)
 
 
 class EcrError(Exception):
-    """A failure of the library: `code` is its result code, `text` what it means."""
+    """A failure of the library: `code` is its result code, `text` what it means.
+    `answer` is the terminal's final answer when it arrived all the same (code 323:
+    its acknowledgement did not reach the terminal, so check the transaction
+    there), else None."""
 
-    def __init__(self, code, text=None):
+    def __init__(self, code, text=None, answer=None):
         self.code = code
         self.text = text or lib.ecrlink_result_text(code).decode()
+        self.answer = answer
         super().__init__("%d %s" % (code, self.text))
+
+
+class Interrupted(KeyboardInterrupt):
+    """Ctrl-C during Terminal.transaction. The transaction was cancelled at the
+    terminal (which got EOT) unless its final answer had arrived already: then
+    `answer` holds it (an Answer) and `code` is 0, or 323 when its
+    acknowledgement did not reach the terminal. Otherwise `answer` is None and
+    `code` tells how the transaction ended (322, cancelled)."""
+
+    def __init__(self, code, answer=None):
+        self.code = code
+        self.answer = answer
+        super().__init__("transaction interrupted" + ("; the final answer had arrived" if answer else ""))
 
 
 def _check(rc, reason=""):
@@ -46,11 +67,13 @@ def log_lines():
 
 class Message(MutableMapping):
     """A message: tag number -> value. Values set are str (text), bytes, or int
-    (a 32-bit number, stored most significant byte first); values received are bytes."""
+    (a 32-bit number, stored most significant byte first); values received are bytes.
+    `receipt` (bytes) is set on the received message that completed a receipt."""
 
     def __init__(self, tags=None, is_status=False):
         self._tags = {}
         self.is_status = is_status
+        self.receipt = None
         self.update(tags or {})
 
     def __getitem__(self, number):
@@ -134,6 +157,11 @@ class _Native:
         lib.ecrlink_message_release(self.handle)
         self.handle = c_void_p()
 
+    def detach(self):
+        """The handle, no longer released by this object."""
+        handle, self.handle = self.handle, c_void_p()
+        return handle
+
 
 def _tags_of(handle):
     count = c_uint(0)
@@ -148,17 +176,107 @@ def _tags_of(handle):
     return tags
 
 
+class _Line:
+    """The library's protocol object of one Terminal. Calls on it run one at a
+    time, on the caller's thread or on a transaction's worker; close() (also
+    from another thread, or from the finaliser) cancels a running transaction,
+    waits for the call in flight, then releases the object once."""
+
+    def __init__(self):
+        self.proto = c_void_p()
+        self.receiving = None  # the message that collects receipt pieces for receive()
+        self.cancelling = False  # a cancel of the running transaction was asked for
+        self._state = threading.Condition()
+        self._busy = False
+        self._transaction = False
+
+    def acquire(self, transaction=False):
+        with self._state:
+            if not self.proto:
+                raise EcrError(314, "terminal closed")
+            if self._busy:
+                raise RuntimeError("the terminal is busy: one call at a time")
+            self._busy, self._transaction, self.cancelling = True, transaction, False
+            return self.proto
+
+    def release(self):
+        with self._state:
+            self._busy = self._transaction = False
+            self._state.notify_all()
+
+    def cancel(self):
+        with self._state:
+            if self._transaction:
+                self.cancelling = True
+                lib.ecrlink_dialogue_cancel(self.proto)
+
+    def forget_receipt(self):
+        lib.ecrlink_message_release(self.receiving)
+        self.receiving = None
+
+    def close(self):
+        with self._state:
+            if self._transaction:
+                self.cancelling = True
+                lib.ecrlink_dialogue_cancel(self.proto)
+            while self._busy:
+                self._state.wait()
+            if self.proto:
+                self.forget_receipt()
+                lib.ecrlink_proto_close(self.proto)
+                lib.ecrlink_proto_release(self.proto)
+                self.proto = c_void_p()
+
+
+def _run_transaction(line, proto, request, idle, overall, reference, statuses, outcome):
+    """The worker of a transaction: the blocking C call, off the thread that waits for Ctrl-C."""
+
+    def status(user, handle):
+        try:
+            statuses.put(_tags_of(handle))
+        except BaseException:  # nothing may cross the C library
+            pass
+
+    handler = _capi.STATUS_FN(status)
+    try:
+        _check(lib.ecrlink_dialogue_set_timeouts(proto, idle, overall))
+        _check(lib.ecrlink_dialogue_on_status(proto, handler, None))
+        with _Native() as answer:
+            rc = lib.ecrlink_dialogue_run_reference(proto, request, answer, reference)
+            outcome["final"] = _tags_of(answer) if rc in (0, _NOT_ACKNOWLEDGED) else None
+        outcome["rc"] = rc
+        outcome["receipt"] = _capi.copy_out(lib.ecrlink_dialogue_receipt, proto)[1]
+    except BaseException as failure:
+        outcome["failure"] = failure
+    finally:
+        lib.ecrlink_dialogue_on_status(proto, _capi.STATUS_FN(), None)
+        lib.ecrlink_message_release(request)
+        line.release()
+
+
+def _wait_for(worker, line, cancel):
+    while worker.is_alive():
+        try:
+            if cancel:
+                line.cancel()  # again: a cancel that came before the run began found none to end
+            worker.join(0.05)
+        except KeyboardInterrupt:  # the transaction is being cancelled already; it ends within milliseconds
+            cancel = True
+
+
 class Terminal:
     """One payment terminal at an address such as "serial:/dev/ttyUSB0?baud=115200"
-    or "tcp:192.168.1.20:5000", opened at once. Use it from one thread; only
-    cancel() may come from another."""
+    or "tcp:192.168.1.20:5000", opened at once. Calls run one at a time; cancel()
+    and close() may come from any thread. A Terminal that is dropped without
+    close() is closed by its finaliser, so the device does not stay locked."""
 
     def __init__(self, address, flag=True):
-        self._proto = c_void_p()
-        _check(lib.ecrlink_proto_new(byref(self._proto)))
+        self._line = line = _Line()
+        self._finalizer = weakref.finalize(self, line.close)
+        _check(lib.ecrlink_proto_new(byref(line.proto)))
         try:
-            _check(lib.ecrlink_proto_use_address(self._proto, address.encode()), self._reason())
-            _check(lib.ecrlink_proto_open(self._proto, 1 if flag else 0), self._reason())
+            _check(lib.ecrlink_proto_use_address(line.proto, address.encode()), self._reason())
+            _check(lib.ecrlink_proto_open(line.proto, 1 if flag else 0), self._reason())
         except BaseException:
             self.close()
             raise
@@ -170,69 +288,113 @@ class Terminal:
         self.close()
 
     def close(self):
-        """Closes the line and releases the library's objects; calling it again does nothing."""
-        if self._proto:
-            lib.ecrlink_proto_close(self._proto)
-            lib.ecrlink_proto_release(self._proto)
-            self._proto = c_void_p()
-
-    def _handle(self):
-        if not self._proto:
-            raise EcrError(314, "terminal closed")
-        return self._proto
+        """Cancels a running transaction and waits for it, closes the line and
+        releases the library's objects; calling it again does nothing. Any thread."""
+        self._finalizer()
 
     def _reason(self):
-        return _capi.copy_out(lib.ecrlink_proto_last_error, self._proto)[1].decode(errors="replace")
+        return _capi.copy_out(lib.ecrlink_proto_last_error, self._line.proto)[1].decode(errors="replace")
 
     def send(self, message):
-        """Sends one message (a Message or a dict); returns once the terminal acknowledged it."""
+        """Sends one message (a Message or a dict); returns once the terminal acknowledged it.
+        A receipt that receive() was collecting is dropped: a new exchange begins."""
         with _Native(message) as handle:
-            _check(lib.ecrlink_proto_send_message(self._handle(), handle))
+            proto = self._line.acquire()
+            try:
+                if self._line.receiving:
+                    self._line.forget_receipt()
+                _check(lib.ecrlink_proto_send_message(proto, handle))
+            finally:
+                self._line.release()
 
     def receive(self):
-        """Receives one message; `is_status` tells a status message. EcrError 302 when
-        no frame started within 250 ms: call again while the terminal is busy."""
-        with _Native() as handle:
-            rc = lib.ecrlink_proto_recv_message(self._handle(), handle)
+        """Receives one message; `is_status` tells a status message. The pieces of a
+        receipt are collected across calls: the message that completes it carries it
+        as `receipt`. EcrError 302 when no frame started within 250 ms: call again
+        while the terminal is busy."""
+        line = self._line
+        proto = line.acquire()
+        try:
+            if not line.receiving:
+                line.receiving = _Native().detach()
+            rc = lib.ecrlink_proto_recv_message(proto, line.receiving)
             if rc not in (0, _STATUS_MESSAGE):
                 _check(rc)
-            return Message(_tags_of(handle), is_status=rc == _STATUS_MESSAGE)
-
-    def transaction(self, tags, on_status=None, idle=None, timeout=None):
-        """Sends the request `tags` and waits for the final answer, calling
-        on_status(dict) with each status message on this thread. `idle` (no
-        frame from the terminal) and `timeout` (the whole transaction) are in
-        seconds; None keeps the library's defaults (90 and 300)."""
-        proto = self._handle()
-        millis = lambda seconds: 0 if seconds is None else max(1, int(seconds * 1000))
-        _check(lib.ecrlink_dialogue_set_timeouts(proto, millis(idle), millis(timeout)))
-        seen, failures = [], []
-
-        def status(user, handle):
-            try:
-                seen.append(_tags_of(handle))
-                if on_status:
-                    on_status(seen[-1])
-            except BaseException as failure:  # cannot cross the C library: end the run, raise afterwards
-                failures.append(failure)
-                lib.ecrlink_dialogue_cancel(proto)
-
-        handler = _capi.STATUS_FN(status)
-        _check(lib.ecrlink_dialogue_on_status(proto, handler, None))
-        try:
-            with _Native(tags) as request, _Native() as answer:
-                rc = lib.ecrlink_dialogue_run(proto, request, answer)
-                final = _tags_of(answer) if rc == 0 else None
+            message = Message(_tags_of(line.receiving), is_status=rc == _STATUS_MESSAGE)
+            if lib.ecrlink_message_receipt_complete(line.receiving):
+                message.receipt = next((message[n] for n in _FILE_TAGS if n in message), b"")
+                line.forget_receipt()  # the next receipt starts afresh
+            return message
         finally:
-            lib.ecrlink_dialogue_on_status(proto, _capi.STATUS_FN(), None)
-        if failures:
-            raise failures[0]
+            line.release()
+
+    def transaction(self, tags, on_status=None, idle=None, timeout=None, reference=""):
+        """Sends the request `tags` and waits for the final answer, an Answer, calling
+        on_status(dict) with each status message on this thread. `idle` (no frame from
+        the terminal) and `timeout` (the whole transaction) are in seconds; None keeps
+        the library's defaults (90 and 300). `reference` (the register's receipt or
+        order number) goes to the library's journal with the request.
+
+        The terminal's answer is never thrown away:
+        - code 323 (the answer arrived, its acknowledgement did not reach the
+          terminal) raises EcrError with the answer on `answer`;
+        - Ctrl-C cancels the transaction within a fraction of a second (the terminal
+          gets EOT) and raises ecrlink.Interrupted, a KeyboardInterrupt, whose
+          `answer` holds the final answer when it had arrived already;
+        - an exception from on_status cancels the transaction and propagates, with
+          the final answer, when it had arrived already, on its `answer` attribute."""
+        millis = lambda seconds: 0 if seconds is None else max(1, int(seconds * 1000))
+        native, line = _Native(tags), self._line
+        try:
+            proto = line.acquire(transaction=True)
+        except BaseException:
+            native.release()
+            raise
+        request = native.detach()
+        statuses, outcome, seen, stopped = queue.SimpleQueue(), {}, [], None
+        worker = threading.Thread(target=_run_transaction, name="ecrlink transaction",
+                                  args=(line, proto, request, millis(idle), millis(timeout),
+                                        str(reference).encode(), statuses, outcome))
+        try:
+            worker.start()
+        except BaseException:
+            lib.ecrlink_message_release(request)
+            line.release()
+            raise
+        try:
+            # Short steps, so that Ctrl-C is seen at once; the C call runs without the GIL.
+            while worker.is_alive() or not statuses.empty():
+                if line.cancelling:
+                    line.cancel()  # again: a cancel that came before the run began found none to end
+                try:
+                    status = statuses.get(timeout=0.05)
+                except queue.Empty:
+                    continue
+                seen.append(status)
+                if on_status:
+                    on_status(status)
+        except BaseException as failure:
+            stopped = failure
+        _wait_for(worker, line, stopped is not None)
+        if "failure" in outcome:
+            raise outcome["failure"]
+        rc = outcome["rc"]
+        answer = Answer(outcome["final"], outcome["receipt"] or None, seen) if outcome["final"] is not None else None
+        if isinstance(stopped, KeyboardInterrupt):
+            raise Interrupted(rc, answer) from stopped
+        if stopped is not None:
+            if answer is not None:
+                try:
+                    stopped.answer = answer
+                except AttributeError:
+                    pass
+            raise stopped
+        if rc == _NOT_ACKNOWLEDGED:
+            raise EcrError(rc, answer=answer)
         _check(rc)
-        receipt = _capi.copy_out(lib.ecrlink_dialogue_receipt, proto)[1]
-        return Answer(final, receipt or None, seen)
+        return answer
 
     def cancel(self):
         """Ends the running transaction (EcrError 322; the terminal gets EOT); without
-        one, the next transaction ends so at once. Any thread; never blocks."""
-        if self._proto:
-            lib.ecrlink_dialogue_cancel(self._proto)
+        one it does nothing. Any thread; never blocks."""
+        self._line.cancel()

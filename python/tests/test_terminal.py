@@ -1,9 +1,12 @@
 # SPDX-License-Identifier: MIT
 """The package against `ecrlink sim` on a pseudo-terminal ($ECRLINK_TOOL names the program)."""
 
+import gc
 import os
 import re
+import signal
 import subprocess
+import sys
 import tempfile
 import threading
 import time
@@ -13,11 +16,29 @@ import ecrlink
 
 PAUSE = 'ack\nstatus 2=WAIT\nsleep 1500\nreceipt 44 "SHOP\\nTOTAL 12.50\\n" 2\nsend 2=APPROVED 4=u32:echo\n'
 QUIET = "ack\nsleep 20000\nsend 2=APPROVED\n"
+# A register that a person stops with Ctrl-C while it shows the terminal's status (slowly, with "slow").
+REGISTER = """
+import sys, time, ecrlink
+def shown(status):
+    print("status", flush=True)
+    if sys.argv[2] == "slow":
+        time.sleep(3)
+try:
+    ecrlink.Terminal(sys.argv[1]).transaction({1: 1}, on_status=shown)
+except ecrlink.Interrupted as stopped:
+    print("interrupted", stopped.code, stopped.answer and stopped.answer[2], flush=True)
+"""
 
 
 class TerminalTest(unittest.TestCase):
     def terminal(self, scenario):
         """A Terminal on a new simulated terminal playing `scenario` (a built-in name or a script)."""
+        terminal = ecrlink.Terminal(self.simulator(scenario))
+        self.addCleanup(terminal.close)
+        return terminal
+
+    def simulator(self, scenario):
+        """The address of a new simulated terminal playing `scenario` once; self.sim is its process."""
         if "\n" in scenario:
             script = tempfile.NamedTemporaryFile("w", prefix="ecrlink_sim_")
             script.write(scenario)
@@ -27,10 +48,8 @@ class TerminalTest(unittest.TestCase):
         sim = subprocess.Popen([os.environ.get("ECRLINK_TOOL", "ecrlink"), "sim", "--pty", "--once", "--scenario",
                                 scenario], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
         self.addCleanup(lambda: (sim.kill(), sim.wait(), sim.stdout.close()))
-        address = re.search(r"listening on (\S+)", sim.stdout.readline()).group(1)
-        terminal = ecrlink.Terminal("serial:" + address)
-        self.addCleanup(terminal.close)
-        return terminal
+        self.sim = sim
+        return "serial:" + re.search(r"listening on (\S+)", sim.stdout.readline()).group(1)
 
     def transaction(self, scenario, **options):
         return self.terminal(scenario).transaction({1: 1, 2: "PURCHASE", 4: 1250}, **options)
@@ -75,6 +94,47 @@ class TerminalTest(unittest.TestCase):
             except ecrlink.EcrError as error:
                 self.assertEqual(error.code, 302)  # quiet for 250 ms
         self.assertEqual(received[-1][2], b"APPROVED")
+        receipts = [message.receipt for message in received if message.receipt]
+        self.assertEqual(len(receipts), 1)
+        self.assertTrue(receipts[0].startswith(b"ECRLINK TEST SHOP") and receipts[0].endswith(b"THANK YOU\n"))
+
+    def test_ctrl_c_cancels_at_once_and_keeps_an_answer_that_arrived(self):
+        for mode, scenario, printed, eot in [("quick", "ack\nstatus 2=WAIT\nignore\n", "interrupted 322 None", True),
+                                             ("slow", "ack\nstatus 2=WAIT\nsend 2=APPROVED\n", "interrupted 0 b'APPROVED'", False)]:
+            with self.subTest(mode):
+                register = subprocess.Popen([sys.executable, "-c", REGISTER, self.simulator(scenario), mode],
+                                            stdout=subprocess.PIPE, text=True)
+                self.assertEqual(register.stdout.readline(), "status\n")
+                time.sleep(0.2)
+                register.send_signal(signal.SIGINT)
+                started = time.monotonic()
+                output = register.communicate(timeout=20)[0]
+                self.assertLess(time.monotonic() - started, 1.5)
+                self.assertEqual(output, printed + "\n")
+                self.assertEqual("<- EOT" in self.sim.communicate(timeout=20)[0], eot)
+
+    def test_close_from_another_thread_ends_the_transaction_first(self):
+        terminal = self.terminal(QUIET)
+        failures = []
+
+        def purchase():
+            try:
+                terminal.transaction({1: 1})
+            except ecrlink.EcrError as failure:
+                failures.append(failure.code)
+
+        buyer = threading.Thread(target=purchase)
+        buyer.start()
+        time.sleep(0.3)
+        terminal.cancel(), terminal.close(), terminal.cancel()
+        buyer.join(5)
+        self.assertEqual(failures, [322])
+
+    def test_a_forgotten_terminal_gives_its_device_back(self):
+        address = self.simulator("purchase")
+        ecrlink.Terminal(address)
+        gc.collect()
+        ecrlink.Terminal(address).close()
 
     def test_open_failure_tells_why_and_the_library_logs_it(self):
         ecrlink.enable_log(1)

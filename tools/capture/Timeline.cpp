@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 namespace ecrtool {
 
@@ -23,6 +24,24 @@ constexpr unsigned int LongestWaitMs = 6000;
 std::string codeText(int code) {
     const char* text = code > 0 ? ecrlinkResultText(static_cast<unsigned int>(code)) : nullptr;
     return std::to_string(code) + (text && *text ? std::string(" ") + text : "");
+}
+
+// "2024-05-01 12:00:00 UTC"
+std::string utc(std::uint64_t ns) {
+    const std::time_t seconds = static_cast<std::time_t>(ns / 1000000000);
+    std::tm parts{};
+    char text[32] = "?";
+    if (gmtime_r(&seconds, &parts)) std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &parts);
+    return text;
+}
+
+const char* endingText(std::uint32_t ending) {
+    switch (ending) {
+    case 0: return "no final answer";
+    case 1: return "answered";
+    case 2: return "answered, ACK not delivered";
+    default: return "ending unknown";
+    }
 }
 
 bool same(const Timeline::Entry& a, const Timeline::Entry& b) {
@@ -87,6 +106,29 @@ Timeline::Entry Timeline::entryOf(const CaptureEvent& e) {
                               : std::string("before its length"));
         entry.bad = true;
         break;
+    case CaptureEvent::Session:
+        entry.kind = Kind::Session;
+        entry.timeNs = 0; // the times after it count from here
+        entry.what = "session began " + utc(e.timeNs);
+        break;
+    case CaptureEvent::Intent: {
+        entry.kind = Kind::Transaction;
+        entry.what = "transaction " + e.operation + " begins";
+        std::vector<RawTag> tags;
+        std::string why;
+        if (WireDump::decode(e.data, ByteOrder::MsbFirst, tags, why)) entry.tags = TagTable::summary(tags, ByteOrder::MsbFirst, true);
+        break;
+    }
+    case CaptureEvent::Sending:
+        entry.kind = Kind::Transaction;
+        entry.what = "transaction " + e.operation + ": request goes out, on disk before its first byte";
+        break;
+    case CaptureEvent::Outcome:
+        entry.kind = Kind::Transaction;
+        entry.what = "transaction " + e.operation + " ended: " + codeText(e.code) + ", " + endingText(e.value) +
+                     (e.checkOk ? "" : ", nothing of the request went out");
+        entry.bad = e.value != 1;
+        break;
     case CaptureEvent::Frame: {
         entry.kind = Kind::Frame;
         const std::uint8_t check = xorCheck(e.data.data(), e.data.size());
@@ -113,6 +155,11 @@ Timeline Timeline::build(const std::vector<CaptureEvent>& events) {
     std::uint64_t lastOnLine = 0;
     for (const CaptureEvent& e : events) {
         Entry entry = entryOf(e);
+        if (e.kind == CaptureEvent::Session) {
+            // Another run of the register: its clock and its line start afresh.
+            inForce = shortestSince = 0;
+            lineSeen = false;
+        }
         if (e.kind == CaptureEvent::Timeout) {
             shortestSince = shortestSince ? std::min(shortestSince, e.value) : e.value;
             const bool again = e.value == inForce && e.code == 0;

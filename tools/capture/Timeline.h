@@ -12,11 +12,13 @@ namespace ecrtool {
 /// What a capture shows, one entry per thing that happened, ready to be
 /// printed or drawn: frames with their tags read in the byte order of their
 /// direction, control bytes, time-outs, failures, syncs, and the quiet
-/// stretches on the line that lasted longer than the read time-out in force.
+/// stretches on the line that lasted longer than the read time-out in force;
+/// the sessions of the file and the transactions of a journal on lines of
+/// their own.
 class Timeline {
 public:
     struct Entry {
-        enum class Kind { Open, Close, Timeout, Failure, Frame, Control, Synced };
+        enum class Kind { Open, Close, Timeout, Failure, Frame, Control, Synced, Session, Transaction };
         Kind kind = Kind::Open;
         std::uint64_t timeNs = 0;
         bool fromTerminal = false; ///< direction of a Frame or Control byte

@@ -122,7 +122,9 @@ int RegisterSession::run(const Options& options) {
                      "\n");
     proto.close();
     receiptText.assign(dialogue.receipt().begin(), dialogue.receipt().end());
-    if (result != ECRPResult::Ok) {
+    // An answer whose ACK did not reach the terminal is shown all the same: it is what the terminal decided.
+    const bool answered = result == ECRPResult::Ok || result == ECRPResult::AnswerNotAcknowledged;
+    if (!answered) {
         Console::err("ecrlink: send: " + describe(result, *channel) + "\n");
         return 1;
     }
@@ -143,6 +145,10 @@ int RegisterSession::run(const Options& options) {
         }
         Console::out("receipt saved to " + options.receiptFile + " (" + std::to_string(receiptText.size()) +
                      " bytes)\n");
+    }
+    if (result == ECRPResult::AnswerNotAcknowledged) {
+        Console::err("ecrlink: send: " + describe(result, *channel) + " (check the transaction at the terminal)\n");
+        return 1;
     }
     return 0;
 }
