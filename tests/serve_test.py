@@ -201,6 +201,36 @@ class ServeTest(unittest.TestCase):
         self.assertEqual(record["status_messages"], [{"2": "PROCESSING"}])
         self.assertEqual(rig.call("POST", "/v1/transactions", {"reference": "R-1", "tags": PURCHASE})[0], 409)
 
+    def test_outcomes_from_the_journal_alike_before_and_after_a_restart(self):
+        cases = [
+            # scenario of the terminal, outcome, result, may the reference be posted again
+            ("nak:3", "failed", 303, True),
+            ("eot", "failed", 304, True),
+            ("drop", "sent, no answer", 105, False),
+            ("nak:2", "answered", 0, False),
+        ]
+        for scenario, outcome, result, again in cases:
+            with self.subTest(scenario):
+                rig = self.rig(scenario)
+                record = rig.pay("R-1")
+                self.assertEqual((record["outcome"], record["result"]), (outcome, result), record)
+                rig.serve.send_signal(signal.SIGTERM)
+                self.assertEqual(rig.serve.wait(30), 0)
+                rig.serve = rig.start_serve()
+                self.assertEqual(rig.call("GET", "/v1/transactions/R-1")[1], record)
+                status = rig.call("POST", "/v1/transactions", {"reference": "R-1", "tags": PURCHASE})[0]
+                self.assertEqual(status, 202 if again else 409)
+
+    def test_cancel_ends_the_run_and_the_terminal_hears_it(self):
+        rig = self.rig(SLOW)
+        rig.call("POST", "/v1/transactions", {"reference": "R-1", "tags": PURCHASE})
+        wait_until("the status message", lambda: rig.call("GET", "/v1/transactions/R-1")[1]["status_messages"])
+        self.assertEqual(rig.call("POST", "/v1/transactions/R-1/cancel")[0], 202)
+        record = rig.call("GET", "/v1/transactions/R-1?wait=30")[1]
+        self.assertEqual((record["outcome"], record["result"]), ("sent, no answer", 322))
+        wait_until("the terminal to get EOT", lambda: "<- EOT" in rig.output("sim.txt"))
+        self.assertEqual(rig.call("POST", "/v1/transactions/R-1/cancel")[0], 409)
+
     def test_thousand_transactions_in_flat_memory(self):
         rig = self.rig(QUICK)
         for n in range(50):

@@ -229,6 +229,7 @@ int main(int argc, char** argv) {
 #if ECRLINK_SERVE
     if (serveApp->parsed()) {
         serve.masked.insert(serveMasked.begin(), serveMasked.end());
+        serve.wireTrace = verbose > 1;
         return ServeCommand::run(serve);
     }
 #endif

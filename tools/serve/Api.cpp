@@ -106,7 +106,7 @@ Api::Reply Api::startTransaction(const std::string& contentType, const std::stri
     case TerminalSide::Start::Busy:
         return Reply{409, json({{"error", "busy: transaction " + other + " is running; nothing was sent"}, {"running", other}})};
     case TerminalSide::Start::Duplicate:
-        return Reply{409, json({{"error", "reference " + request.reference + " was used before and is never sent twice; GET " +
+        return Reply{409, json({{"error", "reference " + request.reference + " was sent before and is never sent twice; GET " +
                                               Transactions + "/" + request.reference + " tells its outcome"},
                                 {"reference", request.reference}})};
     case TerminalSide::Start::LineDown: {
@@ -116,6 +116,9 @@ Api::Reply Api::startTransaction(const std::string& contentType, const std::stri
     }
     case TerminalSide::Start::Stopping:
         return error(503, "the service is stopping; nothing was sent");
+    case TerminalSide::Start::NoJournal:
+        return error(503, "the journal cannot be read (" + terminal.health().journalError +
+                              "), so whether this reference was used is not known; nothing was sent");
     }
     log("transaction " + request.reference + ": started: " + TagJson::summary(request.tags, ByteOrder::MsbFirst, masked));
     return Reply{202, json({{"reference", request.reference}, {"outcome", TransactionView::Running},
@@ -157,6 +160,7 @@ Api::Reply Api::showHealth() {
     if (!line.open) out["line"]["next_attempt_ms"] = line.nextAttemptMs;
     out["last_frame_age_s"] = line.lastFrameAge < 0 ? nlohmann::json() : nlohmann::json(std::round(line.lastFrameAge * 1000) / 1000);
     out["running"] = line.running.empty() ? nlohmann::json() : nlohmann::json(line.running);
+    out["journal"] = {{"path", line.journal}, {"last_error", line.journalError}};
     out["stopping"] = line.stopping;
     out["version"] = ECRLINK_VERSION_STRING;
     return Reply{200, json(out)};

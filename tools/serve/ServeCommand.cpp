@@ -158,8 +158,9 @@ int run(Options options) {
     EventHub events;
     Metrics metrics;
     TerminalWorker::Options terminalOptions{options.address, options.journalDir, options.masked, options.idleMs,
-                                            options.overallMs};
+                                            options.overallMs, options.wireTrace};
     TerminalWorker terminal(terminalOptions, owned.release(), events, metrics, say);
+    if (!terminal.openJournal(error)) return fail(Failed, error);
     Api api(terminal, metrics, options.masked, say);
     std::optional<AccessPolicy> policy;
     std::optional<ServeContext> context;
@@ -202,7 +203,7 @@ int run(Options options) {
             listenAddress.is_v6() ? "[" + listenAddress.to_string() + "]" : listenAddress.to_string();
         say("listening on " + shownHost + ":" + std::to_string(port) +
             (localListener ? " and unix:" + options.socket : std::string()));
-        say("journal: " + options.journalDir);
+        say("journal: " + options.journalDir + "/journal");
         terminal.start();
 
         // The first signal lets the running transaction end; a second cancels it.

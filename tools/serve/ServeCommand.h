@@ -25,6 +25,7 @@ struct Options {
     std::set<std::uint32_t> masked;            ///< tags whose values never reach the log
     unsigned int idleMs = 90000;               ///< a transaction's idle time-out unless it gives one
     unsigned int overallMs = 300000;           ///< a transaction's overall time-out unless it gives one
+    bool wireTrace = false;                    ///< the bytes as hex lines on the library's log
 };
 
 /// Runs until SIGINT or SIGTERM: the first stops taking transactions and

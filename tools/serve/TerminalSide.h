@@ -20,6 +20,8 @@ struct LineHealth {
     std::uint64_t faults = 0;      ///< times the line was lost or could not be opened
     std::uint64_t reconnects = 0;  ///< times it was opened again after a fault
     double lastFrameAge = -1;      ///< seconds since the terminal's last frame; -1: none yet
+    std::string journal;           ///< the journal's file
+    std::string journalError;      ///< its last failure; empty: none
     std::string running;           ///< reference of the transaction running; empty: none
     bool stopping = false;
 };
@@ -33,9 +35,10 @@ public:
     enum class Start {
         Started,   ///< taken: it runs now
         Busy,      ///< another one runs (`other` names it)
-        Duplicate, ///< this reference was used before: never sent twice
+        Duplicate, ///< this reference's request went out before: never sent twice
         LineDown,  ///< the line is closed; nothing was sent
         Stopping,  ///< the service is shutting down
+        NoJournal, ///< the journal cannot be read: whether the reference was used is not known
     };
     enum class Cancel {
         Cancelling, ///< the run was told; its outcome follows

@@ -2,6 +2,7 @@
 #include "serve/TerminalWorker.h"
 
 #include "register/RegisterSession.h"
+#include "serve/RequestRefusal.h"
 #include "serve/TagJson.h"
 
 #include "ecrlink/CaptureChannel.h"
@@ -9,7 +10,6 @@
 #include "ecrlink/TLVMessage.h"
 
 #include <algorithm>
-#include <ctime>
 
 namespace ecrtool {
 
@@ -19,38 +19,42 @@ constexpr std::size_t KeptInMemory = 64;
 constexpr auto WatchEvery = std::chrono::seconds(1);
 constexpr unsigned int LongestBackoffS = 30;
 
-std::string utcNow() {
-    const auto now = std::chrono::system_clock::now();
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-    std::tm parts{};
-    gmtime_r(&seconds, &parts);
-    char text[40];
-    const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &parts);
-    std::snprintf(text + n, sizeof text - n, ".%03dZ", static_cast<int>(ms));
-    return text;
+std::string now() {
+    return TransactionView::utc(static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch()).count()));
 }
 
 std::string codeText(unsigned int code) {
     return std::to_string(code) + " " + ecrlinkResultText(code);
 }
 
+Communication::Journal::Options journalOptions(const std::set<std::uint32_t>& masked) {
+    Communication::Journal::Options options;
+    options.maskedTags = masked;
+    return options;
+}
+
 } // namespace
 
-TerminalWorker::TerminalWorker(Options o, Communication::Channel* line_, EventHub& e, Metrics& m, Log l)
-    : options(std::move(o)), events(e), metrics(m), log(std::move(l)), channel(line_) {
+TerminalWorker::TerminalWorker(Options o, Communication::Channel* inner, EventHub& e, Metrics& m, Log l)
+    : options(std::move(o)), events(e), metrics(m), log(std::move(l)), journal(journalOptions(options.masked)) {
     line.address = options.address;
-    Communication::CaptureChannel::Options journal;
-    journal.path = options.journalDir + "/journal.cap";
-    journal.maskedTags = options.masked;
-    journal.journal = true;
-    channel = new Communication::CaptureChannel(channel, journal);
+    line.journal = options.journalDir + "/journal";
+    Communication::CaptureChannel::Options recording;
+    recording.trace = options.wireTrace;
+    channel = new Communication::CaptureChannel(inner, journal, recording);
     proto.setCommunication(channel);
 }
 
 TerminalWorker::~TerminalWorker() {
     shutdown(true);
     join();
+}
+
+bool TerminalWorker::openJournal(std::string& error) {
+    if (journal.open(line.journal) == 0) return true;
+    error = journal.lastError();
+    return false;
 }
 
 void TerminalWorker::start() {
@@ -61,9 +65,9 @@ void TerminalWorker::shutdown(bool cancel) {
     std::lock_guard<std::mutex> lock(mutex);
     stopping = true;
     line.stopping = true;
-    if (cancel) {
+    if (cancel && current) {
         cancelAsked = true;
-        if (dialogue) dialogue->cancel();
+        if (armed) dialogue->cancel();
     }
     wake.notify_all();
 }
@@ -77,21 +81,49 @@ void TerminalWorker::join() {
     if (thread.joinable()) thread.join();
 }
 
+bool TerminalWorker::recorded(const std::string& reference, TransactionView& out, bool& found, std::string& error) const {
+    Communication::JournalTransaction record;
+    found = false;
+    if (Communication::Journal::findTransaction(line.journal, reference, record, error) != 0) return false;
+    if (record.outcome == Communication::JournalTransaction::NotFound) return true;
+    const bool refused = record.outcome == Communication::JournalTransaction::SentNoAnswer && record.resultRecorded &&
+                         (record.result == ECRPResult::NoAttempts || record.result == ECRPResult::EotReceived) &&
+                         RequestRefusal::refusedIn(record.file, reference);
+    out = TransactionView::fromJournal(record, refused);
+    found = true;
+    return true;
+}
+
 TerminalSide::Start TerminalWorker::start(const TransactionRequest& request, std::string& other) {
-    std::lock_guard<std::mutex> lock(mutex);
+    std::unique_lock<std::mutex> lock(mutex);
     if (stopping) return Start::Stopping;
     if (current) {
         other = current->reference;
         return Start::Busy;
     }
-    for (const TransactionView& view : recent)
-        if (view.reference == request.reference) return Start::Duplicate;
     if (!line.open) return Start::LineDown;
+    // A reference whose request may have reached the terminal is never sent again.
+    bool known = false;
+    for (const TransactionView& view : recent)
+        if (view.reference == request.reference) {
+            if (!view.certainlyNotTaken()) return Start::Duplicate;
+            known = true;
+        }
+    if (!known) {
+        TransactionView before;
+        bool found = false;
+        std::string error;
+        if (!recorded(request.reference, before, found, error)) {
+            line.journalError = error;
+            return Start::NoJournal;
+        }
+        if (found && !before.certainlyNotTaken()) return Start::Duplicate;
+    }
     pending = std::make_unique<TransactionRequest>(request);
     current = std::make_unique<TransactionView>();
     current->reference = request.reference;
     current->request = request.tags;
-    current->started = utcNow();
+    current->started = now();
     cancelAsked = false;
     line.running = request.reference;
     wake.notify_all();
@@ -99,45 +131,71 @@ TerminalSide::Start TerminalWorker::start(const TransactionRequest& request, std
 }
 
 TerminalSide::Cancel TerminalWorker::cancel(const std::string& reference) {
-    std::lock_guard<std::mutex> lock(mutex);
-    if (current && current->reference == reference) {
-        cancelAsked = true;
-        if (dialogue) dialogue->cancel();
-        return Cancel::Cancelling;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (current && current->reference == reference) {
+            // Remembered until the run reaches the journal, where it ends the
+            // run before anything is sent; from then on the run is told.
+            cancelAsked = true;
+            if (armed) dialogue->cancel();
+            return Cancel::Cancelling;
+        }
     }
-    for (const TransactionView& view : recent)
-        if (view.reference == reference) return Cancel::Ended;
-    return Cancel::Unknown;
+    TransactionView view;
+    std::string error;
+    return find(reference, view, error) ? Cancel::Ended : Cancel::Unknown;
 }
 
-bool TerminalWorker::find(const std::string& reference, TransactionView& out, std::string&) {
-    std::lock_guard<std::mutex> lock(mutex);
-    if (current && current->reference == reference) {
-        out = *current;
-        return true;
-    }
-    for (auto it = recent.rbegin(); it != recent.rend(); ++it)
-        if (it->reference == reference) {
-            out = *it;
+bool TerminalWorker::find(const std::string& reference, TransactionView& out, std::string& error) {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (current && current->reference == reference) {
+            out = *current;
             return true;
         }
-    return false;
+        for (auto it = recent.rbegin(); it != recent.rend(); ++it)
+            if (it->reference == reference) {
+                out = *it;
+                return true;
+            }
+    }
+    bool found = false;
+    return recorded(reference, out, found, error) && found;
 }
 
 LineHealth TerminalWorker::health() {
     std::lock_guard<std::mutex> lock(mutex);
     LineHealth copy = line;
-    const Clock::time_point now = Clock::now();
+    const Clock::time_point at = Clock::now();
     if (!copy.open)
-        copy.nextAttemptMs = nextAttempt > now
-            ? static_cast<unsigned int>(std::chrono::duration_cast<std::chrono::milliseconds>(nextAttempt - now).count())
+        copy.nextAttemptMs = nextAttempt > at
+            ? static_cast<unsigned int>(std::chrono::duration_cast<std::chrono::milliseconds>(nextAttempt - at).count())
             : 0;
-    if (anyFrame) copy.lastFrameAge = std::chrono::duration<double>(now - lastFrame).count();
+    if (anyFrame) copy.lastFrameAge = std::chrono::duration<double>(at - lastFrame).count();
     return copy;
 }
 
-void TerminalWorker::publish(nlohmann::json event) {
-    events.publish(event);
+int TerminalWorker::beginTransaction(const std::string& reference, const unsigned char* request, unsigned int length) {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        armed = true;
+        if (cancelAsked) dialogue->cancel();
+    }
+    const int rc = journal.beginTransaction(reference, request, length);
+    if (rc != 0) {
+        std::lock_guard<std::mutex> lock(mutex);
+        line.journalError = journal.lastError();
+    }
+    return rc;
+}
+
+int TerminalWorker::endTransaction(unsigned int result, Ending ending) {
+    const int rc = journal.endTransaction(result, ending);
+    if (rc != 0) {
+        std::lock_guard<std::mutex> lock(mutex);
+        line.journalError = journal.lastError();
+    }
+    return rc;
 }
 
 void TerminalWorker::loop() {
@@ -175,11 +233,11 @@ void TerminalWorker::openLine() {
     const unsigned int rc = proto.open(true);
     std::lock_guard<std::mutex> lock(mutex);
     if (rc == 0) {
-        if (line.attempts > 0 || line.faults > 0) ++line.reconnects;
+        if (line.faults > 0) ++line.reconnects;
         line.open = true;
         line.attempts = 0;
         log("line open: " + options.address);
-        publish({{"event", "line"}, {"open", true}});
+        events.publish({{"event", "line"}, {"open", true}});
         return;
     }
     line.lastError = codeText(rc);
@@ -206,7 +264,7 @@ void TerminalWorker::lineLost(unsigned int code) {
     line.lastError = codeText(code) + (reason.empty() ? "" : ": " + reason);
     nextAttempt = Clock::now();
     log("line lost: " + line.lastError + "; opening it again");
-    publish({{"event", "line"}, {"open", false}, {"error", line.lastError}});
+    events.publish({{"event", "line"}, {"open", false}, {"error", line.lastError}});
 }
 
 void TerminalWorker::sawFrame() {
@@ -230,7 +288,7 @@ bool TerminalWorker::isFinal(CTLVMessage& message, const std::string& reference)
         for (const RawTag& tag : RegisterSession::tagsOf(message))
             if (CTLVMessage::isFileTag(static_cast<int>(tag.number))) event["text"] = TagJson::text(tag.value);
     }
-    publish(event);
+    events.publish(event);
     return false;
 }
 
@@ -241,7 +299,8 @@ void TerminalWorker::run(const TransactionRequest& request) {
     CECRDialogue run(proto);
     run.setIdleTimeout(request.idleMs ? request.idleMs : options.idleMs);
     run.setOverallTimeout(request.overallMs ? request.overallMs : options.overallMs);
-    const std::string reference = request.reference;
+    run.setJournal(this);
+    const std::string& reference = request.reference;
     run.onStatus([this, &reference](CTLVMessage& status) {
         sawFrame();
         const std::vector<RawTag> tags = RegisterSession::tagsOf(status);
@@ -250,47 +309,53 @@ void TerminalWorker::run(const TransactionRequest& request) {
             if (current) current->statuses.push_back(tags);
         }
         log("transaction " + reference + ": status: " + TagJson::summary(tags, ByteOrder::LsbFirst, options.masked));
-        publish({{"event", "status"}, {"reference", reference}, {"tags", TagJson::object(tags, ByteOrder::LsbFirst, options.masked)}});
+        events.publish({{"event", "status"}, {"reference", reference},
+                        {"tags", TagJson::object(tags, ByteOrder::LsbFirst, options.masked)}});
     });
     run.setFinalRule([this, &reference](CTLVMessage& answer) { return isFinal(answer, reference); });
     {
         std::lock_guard<std::mutex> lock(mutex);
         dialogue = &run;
-        if (cancelAsked) run.cancel();
+        armed = false;
     }
-    publish({{"event", "started"}, {"reference", reference},
-             {"request", TagJson::object(request.tags, ByteOrder::MsbFirst, options.masked)}});
+    events.publish({{"event", "started"}, {"reference", reference},
+                    {"request", TagJson::object(request.tags, ByteOrder::MsbFirst, options.masked)}});
     CTLVMessage answer;
-    const unsigned int result = run.run(message, answer);
+    const unsigned int result = run.run(message, answer, reference);
     {
         std::lock_guard<std::mutex> lock(mutex);
         dialogue = nullptr;
+        armed = false;
     }
-    end(result, answer, run);
+    end(result, run);
 }
 
-void TerminalWorker::end(unsigned int result, CTLVMessage& answer, CECRDialogue& run) {
+void TerminalWorker::end(unsigned int result, CECRDialogue& run) {
     TransactionView view;
+    std::string reference;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        view = *current;
+        reference = current->reference;
     }
-    view.ended = true;
-    view.result = result;
-    view.finished = utcNow();
-    view.receipt.assign(run.receipt().begin(), run.receipt().end());
-    if (result == ECRPResult::Ok || result == ECRPResult::AnswerNotAcknowledged) {
-        view.answered = true;
-        view.answer = RegisterSession::tagsOf(answer);
-        view.answer.erase(std::remove_if(view.answer.begin(), view.answer.end(),
-                                         [](const RawTag& tag) { return CTLVMessage::isFileTag(static_cast<int>(tag.number)); }),
-                          view.answer.end());
-        view.outcome = result == ECRPResult::Ok ? TransactionView::Answered : TransactionView::AnsweredNotAcknowledged;
-    } else {
-        view.outcome = TransactionView::SentNoAnswer;
+    bool found = false;
+    std::string error;
+    // What the journal tells is the outcome, now as after any crash.
+    if (!recorded(reference, view, found, error) || !found) {
+        std::lock_guard<std::mutex> lock(mutex);
+        view = *current;
+        view.ended = view.resultKnown = true;
+        view.result = result;
+        view.receipt.assign(run.receipt().begin(), run.receipt().end());
+        // Without the journal's record only an answer or a journal that refused
+        // the intent is certain; anything else may have reached the terminal.
+        view.outcome = result == ECRPResult::Ok                      ? TransactionView::Answered
+                       : result == ECRPResult::AnswerNotAcknowledged ? TransactionView::AnsweredNotAcknowledged
+                       : result == Communication::CommJournalFailed  ? TransactionView::NotSent
+                                                                     : TransactionView::SentNoAnswer;
+        log("transaction " + reference + ": the journal has no record of it" + (error.empty() ? "" : ": " + error));
     }
     const nlohmann::json shown = view.json(options.masked);
-    log("transaction " + view.reference + ": " + view.outcome + " (" + codeText(result) + ")" +
+    log("transaction " + reference + ": " + view.outcome + " (" + codeText(result) + ")" +
         (view.answered ? ": " + TagJson::summary(view.answer, ByteOrder::LsbFirst, options.masked) : ""));
     metrics.ended(view.outcome, result);
     {
@@ -303,10 +368,15 @@ void TerminalWorker::end(unsigned int result, CTLVMessage& answer, CECRDialogue&
         line.running.clear();
     }
     if (shown["answer"].is_object())
-        publish({{"event", "answer"}, {"reference", shown["reference"]}, {"tags", shown["answer"]}});
+        events.publish({{"event", "answer"}, {"reference", reference}, {"tags", shown["answer"]}});
     nlohmann::json outcome = shown;
     outcome["event"] = "outcome";
-    publish(outcome);
+    events.publish(outcome);
+    // A run that ended with a channel's code leaves a line to open again.
+    if (result > 100 && result < 200) {
+        lineLost(result);
+        return;
+    }
     checkLine();
 }
 

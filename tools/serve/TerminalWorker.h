@@ -6,6 +6,8 @@
 #include "serve/TerminalSide.h"
 
 #include "ecrlink/ECRProto.h"
+#include "ecrlink/Journal.h"
+#include "ecrlink/TransactionJournal.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -29,10 +31,17 @@ namespace ecrtool {
 
 /// The terminal side of the service: holds the line to one terminal for as
 /// long as the service runs and runs one transaction at a time on a thread
-/// of its own, journaled. Between transactions it watches the line; a lost
-/// line (105) is opened again with a back-off of 1, 2, 4 ... up to 30 s. A
-/// request is sent once: whatever became of it, it is never sent again.
-class TerminalWorker : public TerminalSide {
+/// of its own, each recorded in the journal (DIR/journal) before its request
+/// goes out. What became of a transaction is what the journal tells, the same
+/// during the service's life and after a crash. Between transactions it
+/// watches the line; a lost line (105) is opened again at once and then with
+/// a back-off of 1, 2, 4 ... up to 30 s. A request is sent once: whatever
+/// became of it, it is never sent again.
+///
+/// It is also the dialogue's TransactionJournal, passing each record on to
+/// the journal: a cancel that came before the run reached the terminal ends
+/// it there, before anything is sent.
+class TerminalWorker : public TerminalSide, private Communication::TransactionJournal {
 public:
     struct Options {
         std::string address;
@@ -40,15 +49,18 @@ public:
         std::set<std::uint32_t> masked;
         unsigned int idleMs = 90000;
         unsigned int overallMs = 300000;
+        bool wireTrace = false; ///< the bytes as hex lines on the library's log
     };
     using Log = std::function<void(const std::string& line)>;
 
-    /// Does not open anything yet; start() does. `channel` is the line
-    /// (owned from here on), created from options.address.
+    /// `channel` is the line (owned from here on), created from
+    /// options.address; nothing is opened yet.
     TerminalWorker(Options options, Communication::Channel* channel, EventHub& events, Metrics& metrics, Log log);
-    /// Stops as stop(true) does.
+    /// Stops as shutdown(true) and join() do.
     ~TerminalWorker() override;
 
+    /// Opens the journal; false with `error` when it cannot be. Before start().
+    bool openJournal(std::string& error);
     /// Starts the thread: it opens the line and waits for transactions.
     void start();
     /// Refuses new transactions; with `cancel`, cancels the one running (the
@@ -67,20 +79,25 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
+    int beginTransaction(const std::string& reference, const unsigned char* request, unsigned int length) override;
+    int endTransaction(unsigned int result, Ending ending) override;
+
     void loop();
     void openLine();
     void checkLine();
     void lineLost(unsigned int code);
     void run(const TransactionRequest& request);
-    void publish(nlohmann::json event);
     bool isFinal(CTLVMessage& message, const std::string& reference);
     void sawFrame();
-    void end(unsigned int result, CTLVMessage& answer, CECRDialogue& dialogue);
+    void end(unsigned int result, CECRDialogue& dialogue);
+    /// The journal's record of `reference`; with `found` false when it has none.
+    bool recorded(const std::string& reference, TransactionView& out, bool& found, std::string& error) const;
 
     const Options options;
     EventHub& events;
     Metrics& metrics;
     const Log log;
+    Communication::Journal journal;
     CECRProto proto;
     Communication::Channel* channel;
 
@@ -92,7 +109,8 @@ private:
     std::unique_ptr<TransactionView> current;      ///< taken or running
     bool cancelAsked = false;
     CECRDialogue* dialogue = nullptr;              ///< of the run in progress
-    std::deque<TransactionView> recent;            ///< ended, newest last
+    bool armed = false;                            ///< the run reached the journal: a cancel reaches it
+    std::deque<TransactionView> recent;            ///< ended, newest last, as the journal tells them
     LineHealth line;
     Clock::time_point nextAttempt;
     Clock::time_point lastFrame;

@@ -4,6 +4,10 @@
 #include "serve/TagJson.h"
 
 #include "ecrlink/ECRProto.h"
+#include "ecrlink/TLVMessage.h"
+
+#include <cstdio>
+#include <ctime>
 
 namespace ecrtool {
 
@@ -11,7 +15,7 @@ nlohmann::json TransactionView::json(const std::set<std::uint32_t>& masked) cons
     nlohmann::json out;
     out["reference"] = reference;
     out["outcome"] = outcome;
-    if (ended) {
+    if (resultKnown) {
         out["result"] = result;
         out["result_text"] = ecrlinkResultText(result);
     }
@@ -25,8 +29,59 @@ nlohmann::json TransactionView::json(const std::set<std::uint32_t>& masked) cons
     if (!receipt.empty() && !isPrintable(receipt.data(), receipt.size()))
         out["receipt_hex"] = TagJson::hex(receipt);
     if (!started.empty()) out["started"] = started;
-    if (!finished.empty()) out["finished"] = finished;
     return out;
+}
+
+bool TransactionView::certainlyNotTaken() const {
+    return ended && (outcome == NotSent || outcome == Failed);
+}
+
+TransactionView TransactionView::fromJournal(const Communication::JournalTransaction& record, bool refused) {
+    using Record = Communication::JournalTransaction;
+    TransactionView view;
+    view.reference = record.reference;
+    view.ended = true;
+    switch (record.outcome) {
+    case Record::NotFound:
+    case Record::NotSent:
+        view.outcome = NotSent;
+        break;
+    case Record::SentNoAnswer:
+        view.outcome = refused ? Failed : SentNoAnswer;
+        break;
+    case Record::Answered:
+        view.outcome = Answered;
+        break;
+    case Record::AnsweredNotAcknowledged:
+        view.outcome = AnsweredNotAcknowledged;
+        break;
+    }
+    view.resultKnown = record.resultRecorded;
+    view.result = record.result;
+    std::string error;
+    WireDump::decode(record.request.data(), record.request.size(), ByteOrder::MsbFirst, view.request, error);
+    auto raw = [](const std::vector<Communication::JournalTag>& tags) {
+        std::vector<RawTag> out;
+        for (const Communication::JournalTag& tag : tags)
+            if (!CTLVMessage::isFileTag(static_cast<int>(tag.number))) out.push_back(RawTag{tag.number, tag.value});
+        return out;
+    };
+    for (const auto& status : record.statusMessages) view.statuses.push_back(raw(status));
+    view.answered = record.outcome == Record::Answered || record.outcome == Record::AnsweredNotAcknowledged;
+    if (view.answered) view.answer = raw(record.answerTags);
+    view.receipt.assign(record.receipt.begin(), record.receipt.end());
+    if (record.wallTimeNs) view.started = utc(record.wallTimeNs);
+    return view;
+}
+
+std::string TransactionView::utc(std::uint64_t nanoseconds) {
+    const std::time_t seconds = static_cast<std::time_t>(nanoseconds / 1000000000u);
+    std::tm parts{};
+    gmtime_r(&seconds, &parts);
+    char text[40];
+    const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &parts);
+    std::snprintf(text + n, sizeof text - n, ".%03uZ", static_cast<unsigned int>(nanoseconds / 1000000u % 1000u));
+    return text;
 }
 
 } // namespace ecrtool

@@ -3,6 +3,8 @@
 
 #include "wire/WireDump.h"
 
+#include "ecrlink/Journal.h"
+
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
@@ -26,7 +28,8 @@ struct TransactionView {
     std::string reference;
     std::string outcome = Running;
     bool ended = false;
-    unsigned int result = 0;               ///< the run's result code, once ended
+    bool resultKnown = false;              ///< the run ended and recorded how
+    unsigned int result = 0;               ///< the run's result code, when known
     std::vector<RawTag> request;
     std::vector<std::vector<RawTag>> statuses; ///< status messages, oldest first
     bool answered = false;
@@ -34,7 +37,16 @@ struct TransactionView {
     Bytes receipt;
     unsigned int receiptPieces = 0;        ///< pieces received so far
     std::string started;                   ///< UTC, ISO 8601
-    std::string finished;
+
+    /// What the journal tells of a transaction; `refused`: the terminal
+    /// certainly refused its request (RequestRefusal), which makes a request
+    /// sent without an answer "failed".
+    static TransactionView fromJournal(const Communication::JournalTransaction& record, bool refused);
+    /// "2026-12-07T03:23:51.247Z" for nanoseconds since 1970 UTC.
+    static std::string utc(std::uint64_t nanoseconds);
+    /// True when the outcome leaves no doubt that the terminal took nothing:
+    /// such a reference may be used again.
+    bool certainlyNotTaken() const;
 
     /// The JSON of GET /v1/transactions/REF; values of `masked` tags as '*'.
     nlohmann::json json(const std::set<std::uint32_t>& masked) const;
