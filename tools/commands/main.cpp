@@ -158,7 +158,7 @@ int main(int argc, char** argv) {
         "the system's random source, in a file only this user can read. Requests whose Host is not a loopback\n"
         "name (DNS rebinding) get 421; a browser origin not given with --allow-origin gets 403.\n\n"
         "API (docs/service.md): POST /v1/transactions {\"reference\": \"R-1\", \"tags\": {\"2\": \"PURCHASE\",\n"
-        "\"4\": \"u32:1250\"}} starts one (202; 409 while another runs or when the reference was used before);\n"
+        "\"4\": \"u32:1250\"}} starts one (202; 409 while another runs or when the reference was sent before);\n"
         "GET /v1/transactions/REFERENCE[?wait=SECONDS] its outcome (running, not sent, failed, sent, no\n"
         "answer, answered, answered, acknowledgement not delivered), with wait once it has ended;\n"
         "POST /v1/transactions/REFERENCE/cancel; GET /v1/health;\n"

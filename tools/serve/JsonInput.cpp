@@ -34,9 +34,13 @@ bool parse(const std::string& text, nlohmann::json& out, std::string& error) {
         // keeps a hostile text from growing a large value.
         return !tooDeep && repeated.empty();
     };
-    out = json::parse(text, watch, false);
-    if (out.is_discarded() && repeated.empty() && !tooDeep) {
-        error = "malformed JSON";
+    try {
+        out = json::parse(text, watch);
+    } catch (const json::parse_error& failure) {
+        // "[json.exception.parse_error.101] parse error at line 1, column 9: ..."
+        const std::string what = failure.what();
+        const std::size_t from = what.find("] ");
+        error = "malformed JSON: " + brief(what.substr(from == std::string::npos ? 0 : from + 2), 160);
         return false;
     }
     if (!repeated.empty()) {
@@ -50,12 +54,12 @@ bool parse(const std::string& text, nlohmann::json& out, std::string& error) {
     return true;
 }
 
-std::string brief(const nlohmann::json& value) {
+std::string brief(const nlohmann::json& value, std::size_t longest) {
     std::string text = value.is_string() ? value.get<std::string>()
                                          : value.dump(-1, ' ', true, nlohmann::json::error_handler_t::replace);
     std::string shown;
     for (char c : text) {
-        if (shown.size() >= 40) {
+        if (shown.size() >= longest) {
             shown += "...";
             break;
         }

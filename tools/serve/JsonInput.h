@@ -17,8 +17,8 @@ constexpr int MaxDepth = 8;
 
 bool parse(const std::string& text, nlohmann::json& out, std::string& error);
 
-/// A JSON value in a reason, shortened.
-std::string brief(const nlohmann::json& value);
+/// A JSON value in a reason: control characters as '?', cut after `longest`.
+std::string brief(const nlohmann::json& value, std::size_t longest = 40);
 
 } // namespace JsonInput
 
