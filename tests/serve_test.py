@@ -129,6 +129,8 @@ class ServeTest(unittest.TestCase):
              {"Upgrade": "websocket", "Connection": "Upgrade", "Sec-WebSocket-Version": "13",
               "Sec-WebSocket-Key": "dGhlIHNhbXBsZSBub25jZQ==", "Sec-WebSocket-Protocol": "ecrlink.v1, bearer.x"}, False, 401),
             ("malformed JSON", "POST", "/v1/transactions", '{"reference": "R-1",', json_type, True, 400),
+            ("number beyond any type", "POST", "/v1/transactions", '{"reference": "R-1", "timeout_ms": 8E886}', json_type,
+             True, 400),
             ("key twice", "POST", "/v1/transactions", '{"reference": "R-1", "reference": "R-2", "tags": {"2": "A"}}',
              json_type, True, 400),
             ("unknown field", "POST", "/v1/transactions", dict(good, amount=1250), {}, True, 400),

@@ -36,8 +36,9 @@ bool parse(const std::string& text, nlohmann::json& out, std::string& error) {
     };
     try {
         out = json::parse(text, watch);
-    } catch (const json::parse_error& failure) {
-        // "[json.exception.parse_error.101] parse error at line 1, column 9: ..."
+    } catch (const json::exception& failure) {
+        // "[json.exception.parse_error.101] parse error at line 1, column 9: ...",
+        // or a number too large for any type ("out_of_range.406").
         const std::string what = failure.what();
         const std::size_t from = what.find("] ");
         error = "malformed JSON: " + brief(what.substr(from == std::string::npos ? 0 : from + 2), 160);
