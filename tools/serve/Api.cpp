@@ -39,8 +39,19 @@ Api::Reply Api::error(unsigned int status, const std::string& reason) {
     return reply;
 }
 
-Api::Reply Api::handle(const std::string& method, const std::string& asked, const std::string& contentType,
+Api::Reply Api::handle(const std::string& method, const std::string& target, const std::string& contentType,
                        const std::string& body) {
+    // Whatever slipped through answers this request alone; the service goes on.
+    try {
+        return route(method, target, contentType, body);
+    } catch (const std::exception& failure) {
+        log("internal error on " + method + " " + JsonInput::brief(target) + ": " + JsonInput::brief(failure.what(), 200));
+        return error(500, "internal error (logged by the service)");
+    }
+}
+
+Api::Reply Api::route(const std::string& method, const std::string& asked, const std::string& contentType,
+                      const std::string& body) {
     const std::size_t mark = asked.find('?');
     const std::string target = asked.substr(0, mark);
     const std::string query = mark == std::string::npos ? "" : asked.substr(mark + 1);

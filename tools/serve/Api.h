@@ -39,7 +39,8 @@ public:
     Api(TerminalSide& terminal, Metrics& metrics, std::set<std::uint32_t> masked, Log log);
 
     /// `target` is the path and query as requested; `contentType` as given
-    /// (POST bodies must be application/json).
+    /// (POST bodies must be application/json). Never throws: a failure inside
+    /// answers 500 and is logged.
     Reply handle(const std::string& method, const std::string& target, const std::string& contentType,
                  const std::string& body);
 
@@ -47,6 +48,8 @@ public:
     static Reply error(unsigned int status, const std::string& reason);
 
 private:
+    Reply route(const std::string& method, const std::string& target, const std::string& contentType,
+                const std::string& body);
     Reply startTransaction(const std::string& contentType, const std::string& body);
     Reply showTransaction(const std::string& reference, unsigned int waitSeconds);
     Reply cancelTransaction(const std::string& reference);
