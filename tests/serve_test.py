@@ -33,14 +33,16 @@ def wait_until(what, check, seconds=20):
 class Rig:
     """A simulated terminal on TCP and a service on it, in a directory of their own."""
 
-    def __init__(self, scenario="purchase", origins=()):
+    def __init__(self, scenario="purchase", origins=(), options=()):
         self.dir = tempfile.TemporaryDirectory()
         self.scenario = scenario
         if "\n" in scenario:
             self.scenario = os.path.join(self.dir.name, "scenario")
             with open(self.scenario, "w") as f:
                 f.write(scenario)
-        self.origins = origins
+        self.options = list(options)
+        for origin in origins:
+            self.options += ["--allow-origin", origin]
         self.sim = self.start_sim(0)
         self.address = "tcp:" + self.sim_port
         self.serve = self.start_serve()
@@ -62,8 +64,7 @@ class Rig:
 
     def start_serve(self):
         args = ["serve", self.address, "--listen", "127.0.0.1:0", "--journal", os.path.join(self.dir.name, "journal")]
-        for origin in self.origins:
-            args += ["--allow-origin", origin]
+        args += self.options
         serve = self.start("serve.txt", args, r"listening on 127.0.0.1:\d+")
         self.port = int(re.findall(r"listening on 127.0.0.1:(\d+)", self.output("serve.txt"))[-1])
         with open(os.path.join(self.dir.name, "journal", "token")) as f:
@@ -223,8 +224,8 @@ class ServeTest(unittest.TestCase):
                 status = rig.call("POST", "/v1/transactions", {"reference": "R-1", "tags": PURCHASE})[0]
                 self.assertEqual(status, 202 if again else 409)
 
-    def test_cancel_ends_the_run_and_the_terminal_hears_it(self):
-        rig = self.rig(SLOW)
+    def test_cancel_ends_the_run_and_the_terminal_hears_it_masked_values_stay_inside(self):
+        rig = self.rig(SLOW, options=["--mask", "4"])
         rig.call("POST", "/v1/transactions", {"reference": "R-1", "tags": PURCHASE})
         wait_until("the status message", lambda: rig.call("GET", "/v1/transactions/R-1")[1]["status_messages"])
         self.assertEqual(rig.call("POST", "/v1/transactions/R-1/cancel")[0], 202)
@@ -232,6 +233,11 @@ class ServeTest(unittest.TestCase):
         self.assertEqual((record["outcome"], record["result"]), ("sent, no answer", 322))
         wait_until("the terminal to get EOT", lambda: "<- EOT" in rig.output("sim.txt"))
         self.assertEqual(rig.call("POST", "/v1/transactions/R-1/cancel")[0], 409)
+        self.assertEqual(record["request"], {"2": "PURCHASE", "4": "****"})
+        self.assertIn("4=****", rig.output("serve.txt"))
+        self.assertNotIn("1250", rig.output("serve.txt"))
+        with open(os.path.join(rig.dir.name, "journal", "journal"), "rb") as journal:
+            self.assertNotIn(b"\x00\x00\x04\xe2", journal.read())
 
     def test_thousand_transactions_in_flat_memory(self):
         rig = self.rig(QUICK)
