@@ -8,6 +8,8 @@
 #include <csignal>
 #include <future>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 #include <regex>
 #include <thread>
 #include <fcntl.h>
@@ -32,10 +34,12 @@ std::string slurp(const std::string& path) {
     return {std::istreambuf_iterator<char>(file), {}};
 }
 
-// Starts the program (or another, `tool` false) in a process group of its own, stdout and stderr going to the file `output`;
-// it is killed after 60 s.
+// Starts the program (or another of this build, `tool` false) in a process group of its own, stdout and stderr going
+// to the file `output`, through the emulator when the build is for another processor; it is killed after 60 s.
 pid_t start(Args args, const std::string& output, bool tool = true) {
     if (tool) args.insert(args.begin(), ECRLINK_TOOL);
+    std::istringstream emulator(ECRLINK_EMULATOR);
+    args.insert(args.begin(), std::istream_iterator<std::string>(emulator), {});
     args.insert(args.begin(), {"timeout", "-s", "KILL", "60"});
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(&a[0]);
