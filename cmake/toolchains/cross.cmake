@@ -7,7 +7,10 @@ set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR ${ecrlink_qemu})
 set(CMAKE_C_COMPILER ${ecrlink_triplet}-gcc)
 set(CMAKE_CXX_COMPILER ${ecrlink_triplet}-g++)
-# The target's C and C++ libraries of the cross toolchain; no binfmt_misc needed.
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-${ecrlink_qemu} -L /usr/${ecrlink_triplet})
+# The target's C and C++ libraries are the cross toolchain's (-L); no binfmt_misc needed. LD_LIBRARY_PATH=/lib
+# (under -L: the toolchain's lib/) is searched before the machine's /etc/ld.so.cache, which may name another
+# build of the C library for the same processor (a PC's /lib32, another architecture's multiarch packages)
+# that does not fit the toolchain's dynamic loader: with it, a program hangs in its first pthread_create.
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-${ecrlink_qemu} -L /usr/${ecrlink_triplet} -E LD_LIBRARY_PATH=/lib)
 # Debian's cross compilers search /usr/include themselves (architecture-independent headers such as
 # CLI11's); libraries and CMake packages are looked for in the target's multiarch folders.
