@@ -39,13 +39,13 @@ for deb in "$@"; do
             [ -n "$mine" ] || continue
             needed+=("$mine")
             if [ "$(printf '%s\n%s\n' "$mine" "$limit" | newest)" != "$limit" ]; then
-                symbols=$(readelf --dyn-syms -W "$file" | grep -o "[^ ]*@$mine\b" | sort -u | tr '\n' ' ')
+                symbols=$(readelf --dyn-syms -W "$file" | grep -o "[^ ]*@$mine\b" | sort -u | paste -sd ' ')
                 problems+=("${file#"$work/tree"} needs $mine ($symbols), newer than Debian $oldest's $limit")
             fi
         done
     done < <(find "$work/tree" -type f -print0)
     if [ ${#problems[@]} -gt 0 ]; then
-        printf '%s: %s\n' "$(basename "$deb")" "${problems[@]}" >&2
+        for problem in "${problems[@]}"; do echo "$(basename "$deb"): $problem" >&2; done
         failed=1
     else
         most="no compiled code"
