@@ -136,8 +136,7 @@ deps() {
     abi | abi-update) need "${tool[@]}" abigail-tools ;;
     all)
         need "${tool[@]}" "${tests[@]}" pkg-config dpkg-dev file abigail-tools libbenchmark-dev valgrind ccache \
-            clang libc++-dev libc++abi-dev googletest qemu-user
-        for arch in "${arches[@]}"; do need "crossbuild-essential-$arch"; done
+            clang libc++-dev libc++abi-dev googletest qemu-user "${arches[@]/#/crossbuild-essential-}"
         need_fuzzer ;;
     *) echo "deps: unknown command $1" >&2; exit 2 ;;
     esac
