@@ -114,6 +114,9 @@ INSTANTIATE_TEST_SUITE_P(Tool, Run, testing::ValuesIn(std::vector<Case>{
     {"NoReceipt", {}, 1, {"ecrlink: receipt: the terminal sent none\n"}, "ack\nsend 2=DONE\n", {"--receipt", NoDir}},
     {"ReceiptUnwritable", {}, 1, {"ecrlink: receipt: cannot write " + NoDir + "\n"}, "purchase", {"--receipt", NoDir}},
     // echo hands the request's bytes back unchanged; the receipt is saved as it came.
+    // -v: the library's log; twice: every read and write as well. (Not a line of the wire with one -v.)
+    {"VerboseOnce", {}, 0, {Answer, "sending message ok!", R"(/^(?![\s\S]*wire [<-])/)"}, "purchase", {"-v"}},
+    {"VerboseTwice", {}, 0, {Answer, "sending message ok!", "wire -> 02 00 1c", "wire <- 06"}, "purchase", {"-v", "-v"}},
     {"EchoAndReceipt", {}, 0, {"\"HELLO WORLD\"", R"(/\n  5 +2 +01 02 *\n/)", R"(/\n  4 +4 +00 00 04 e2 /)"},
      "# answer in one go\nack\nsleep 50\nreceipt 85 \"A\\nB\" 2\nsend 2=text:\"HELLO WORLD\" 5=hex:0102 4=echo 9=echo\n", {}, false,
      {"/scenario.txt:5: tag 9 to echo is not in the request/"}, "A\nB"},

@@ -58,9 +58,11 @@ int main(int argc, char** argv) {
 
     CLI::App app{"ecrlink: talk to a card payment terminal, or play one"};
     app.require_subcommand(1);
-    int verbose = 0;
+    // A count per command: CLI11 from 2.2 on writes the options of every command back after parsing, the
+    // unused ones too, so a count shared between commands would end as the last unused command's 0.
+    std::map<const CLI::App*, int> verbosity;
     auto addVerbose = [&](CLI::App* command) {
-        command->add_flag("-v,--verbose", verbose, "show the library's log lines on stderr; twice: also the bytes");
+        command->add_flag("-v,--verbose", verbosity[command], "show the library's log lines on stderr; twice: also the bytes");
     };
 
     // The dialogue's two time-outs, for every command that runs one.
@@ -173,6 +175,9 @@ int main(int argc, char** argv) {
         sigaddset(&cancelling, SIGTERM);
         pthread_sigmask(SIG_BLOCK, &cancelling, nullptr);
     }
+    int verbose = 0;
+    for (const auto& [command, count] : verbosity)
+        if (command->parsed()) verbose = count;
     std::unique_ptr<LogPump> pump;
     if (verbose) pump = std::make_unique<LogPump>(stderr, verbose > 1 ? 2 : 1);
     if (simApp->parsed()) return SimCommand::run(sim);
