@@ -7,6 +7,7 @@
 #include "ecrlink/CaptureChannel.h"
 #include "ecrlink/ChannelFactory.h"
 #include "ecrlink/ECRProto.h"
+#include "ecrlink/Journal.h"
 #include "ecrlink/TLVMessage.h"
 
 #include <atomic>
@@ -89,9 +90,17 @@ int RegisterSession::run(const Options& options) {
         Console::err("ecrlink: bad address '" + options.address + "': " + error + "\n");
         return 2;
     }
-    if (!options.captureFile.empty() || options.wireTrace)
-        channel = new Communication::CaptureChannel(
-            channel, {options.captureFile, options.masked, options.journal, options.wireTrace});
+    // Nothing goes to the terminal before the journal can record it.
+    Communication::Journal journal({Communication::Journal::Options().rotateBytes, 4, options.masked});
+    if (!options.journalFile.empty() && journal.open(options.journalFile) != Communication::CommOk) {
+        Communication::destroyCommIns(channel);
+        Console::err("ecrlink: " + journal.lastError() + "\n");
+        return 1;
+    }
+    if (journal.isOpen())
+        channel = new Communication::CaptureChannel(channel, journal, {{}, {}, false, options.wireTrace});
+    else if (!options.captureFile.empty() || options.wireTrace)
+        channel = new Communication::CaptureChannel(channel, {options.captureFile, options.masked, false, options.wireTrace});
     CECRProto proto;
     proto.setCommunication(channel);
     if (const unsigned int opened = proto.open(true)) {
@@ -105,6 +114,7 @@ int RegisterSession::run(const Options& options) {
     Console::out("register -> terminal: request\n" + TagTable::table(options.request, ByteOrder::MsbFirst, false));
 
     CECRDialogue dialogue(proto);
+    if (journal.isOpen()) dialogue.setJournal(&journal);
     dialogue.setIdleTimeout(options.idleMs);
     dialogue.setOverallTimeout(options.overallMs);
     dialogue.onStatus([](CTLVMessage& status) {
@@ -115,7 +125,7 @@ int RegisterSession::run(const Options& options) {
     unsigned int result = 0;
     {
         CancelOnSignal signals(dialogue);
-        result = dialogue.run(request, answer);
+        result = dialogue.run(request, answer, options.reference);
     }
     for (unsigned int code : dialogue.recovered())
         Console::out("terminal -> register: went on after " + std::to_string(code) + " " + ecrlinkResultText(code) +
@@ -148,6 +158,11 @@ int RegisterSession::run(const Options& options) {
     }
     if (result == ECRPResult::AnswerNotAcknowledged) {
         Console::err("ecrlink: send: " + describe(result, *channel) + " (check the transaction at the terminal)\n");
+        return 1;
+    }
+    // The answer stands; a journal that could not record how the run ended must not go unnoticed.
+    if (!journal.lastError().empty()) {
+        Console::err("ecrlink: " + journal.lastError() + "\n");
         return 1;
     }
     return 0;
