@@ -137,7 +137,9 @@ class TerminalTest(unittest.TestCase):
         ecrlink.Terminal(address).close()
 
     def test_journal_tells_after_a_restart_what_became_of_a_transaction(self):
-        journal = os.path.join(tempfile.mkdtemp(prefix="ecrlink_"), "terminal.journal")
+        directory = tempfile.TemporaryDirectory(prefix="ecrlink_")
+        self.addCleanup(directory.cleanup)
+        journal = os.path.join(directory.name, "terminal.journal")
         with ecrlink.Terminal(self.simulator("purchase"), journal=journal) as terminal:
             terminal.transaction({1: 1, 4: 1250}, reference="R-0042")
         for last in (ecrlink.last_transaction(journal), ecrlink.find_transaction(journal, "R-0042")):
@@ -146,10 +148,8 @@ class TerminalTest(unittest.TestCase):
                              (b"APPROVED", 1250, [b"PROCESSING", b"INSERT CARD"]))
             self.assertTrue(last.receipt.endswith(b"THANK YOU\n"))
         self.assertEqual(ecrlink.find_transaction(journal, "R-0043").outcome, "not found")
-        with self.assertRaises(ecrlink.EcrError) as caught:
+        with self.assertRaisesRegex(ecrlink.EcrError, "^103 .*missing: No such file"):
             ecrlink.last_transaction(journal + ".missing")
-        self.assertEqual(caught.exception.code, 103)
-        self.assertIn("No such file", caught.exception.text)
 
     def test_open_failure_tells_why_and_the_library_logs_it(self):
         ecrlink.enable_log(1)

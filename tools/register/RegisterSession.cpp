@@ -38,10 +38,11 @@ std::vector<RawTag> RegisterSession::tagsOf(CTLVMessage& message) {
 
 namespace {
 
-// "CODE TEXT", and the system's reason when the channel kept one.
-std::string describe(unsigned int code, const Communication::Channel& channel) {
+// "CODE TEXT", and the system's reason when the channel (or else the journal) kept one.
+std::string describe(unsigned int code, const Communication::Channel& channel, const Communication::Journal& journal) {
     std::string text = std::to_string(code) + " " + ecrlinkResultText(code);
-    const std::string reason = channel.lastError();
+    std::string reason = channel.lastError();
+    if (reason.empty()) reason = journal.lastError(); // the intent or the outcome could not be recorded
     if (!reason.empty() && code != ECRPResult::IdleTimeout && code != ECRPResult::OverallTimeout &&
         code != ECRPResult::Cancelled)
         text += ": " + reason;
@@ -104,7 +105,7 @@ int RegisterSession::run(const Options& options) {
     CECRProto proto;
     proto.setCommunication(channel);
     if (const unsigned int opened = proto.open(true)) {
-        Console::err("ecrlink: open " + options.address + ": " + describe(opened, *channel) + "\n");
+        Console::err("ecrlink: open " + options.address + ": " + describe(opened, *channel, journal) + "\n");
         return 1;
     }
 
@@ -135,7 +136,7 @@ int RegisterSession::run(const Options& options) {
     // An answer whose ACK did not reach the terminal is shown all the same: it is what the terminal decided.
     const bool answered = result == ECRPResult::Ok || result == ECRPResult::AnswerNotAcknowledged;
     if (!answered) {
-        Console::err("ecrlink: send: " + describe(result, *channel) + "\n");
+        Console::err("ecrlink: send: " + describe(result, *channel, journal) + "\n");
         return 1;
     }
     if (!receiptText.empty())
@@ -157,7 +158,7 @@ int RegisterSession::run(const Options& options) {
                      " bytes)\n");
     }
     if (result == ECRPResult::AnswerNotAcknowledged) {
-        Console::err("ecrlink: send: " + describe(result, *channel) + " (check the transaction at the terminal)\n");
+        Console::err("ecrlink: send: " + describe(result, *channel, journal) + " (check the transaction at the terminal)\n");
         return 1;
     }
     // The answer stands; a journal that could not record how the run ended must not go unnoticed.
