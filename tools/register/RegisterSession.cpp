@@ -92,7 +92,9 @@ int RegisterSession::run(const Options& options) {
         return 2;
     }
     // Nothing goes to the terminal before the journal can record it.
-    Communication::Journal journal({Communication::Journal::Options().rotateBytes, 4, options.masked});
+    Communication::Journal::Options journaling;
+    journaling.maskedTags = options.masked;
+    Communication::Journal journal(journaling);
     if (!options.journalFile.empty() && journal.open(options.journalFile) != Communication::CommOk) {
         Communication::destroyCommIns(channel);
         Console::err("ecrlink: " + journal.lastError() + "\n");
