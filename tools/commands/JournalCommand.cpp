@@ -39,7 +39,7 @@ std::string describe(const JournalTransaction& t) {
     if (t.resultRecorded)
         out << "result: " << t.result << " " << ecrlinkResultText(t.result) << "\n";
     else
-        out << "result: not recorded (the register stopped during the transaction)\n";
+        out << "result: not recorded (the register stopped during the transaction, or could not record its end)\n";
     std::vector<RawTag> request;
     std::string why;
     out << "request:\n"
