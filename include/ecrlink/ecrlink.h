@@ -381,7 +381,8 @@ ECRLINK_API const char* ecrlink_outcome_text(unsigned int outcome);
 ECRLINK_API unsigned int ecrlink_transaction_reference(const ecrlink_transaction* transaction, char* buffer,
                                                        size_t size, size_t* length);
 /* What the run returned (0, 323, 304 ...); 205 when the run's end was not
- * recorded (the register stopped during it), `result` untouched then. */
+ * recorded (the register stopped during it, or the journal could not take
+ * it), `result` untouched then. */
 ECRLINK_API unsigned int ecrlink_transaction_result(const ecrlink_transaction* transaction, unsigned int* result);
 /* Replaces the tags of `answer` by those of the terminal's final answer, as
  * ecrlink_dialogue_run() hands them over (values the journal masks read as
