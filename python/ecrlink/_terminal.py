@@ -182,9 +182,10 @@ class Recovered:
     answer" (ask the terminal; never send the same request again blindly),
     "answered", "answered, acknowledgement not delivered" (check at the terminal).
     `reference` (str), `result` (what the transaction returned, None when the
-    register stopped during it or could not record it), `answer` (a Message of the terminal's final
-    answer, or None), `receipt` (bytes or None), `status` (the status messages,
-    each a dict of tags). Values the journal masks read as b"*"."""
+    register stopped during it or could not record it), `answer` (a Message of
+    the terminal's final answer, or None), `receipt` (bytes or None), `status`
+    (the status messages, each a dict of tags). Values the journal masks read as
+    b"*"."""
 
     def __init__(self, handle):
         outcome, result, count = c_uint(0), c_uint(0), c_uint(0)
