@@ -348,7 +348,9 @@ ECRLINK_API unsigned int ecrlink_proto_use_journal(ecrlink_proto* proto, const c
                                                    unsigned long long rotate_bytes);
 
 /* A new transaction to read into, empty (outcome ECRLINK_OUTCOME_NOT_FOUND);
- * one may serve every read. Release it with ecrlink_transaction_release(). */
+ * one may serve every read. Release it with ecrlink_transaction_release().
+ * The ecrlink_transaction_... accessors below copy out of it and never block;
+ * one thread at a time per transaction. */
 ECRLINK_API unsigned int ecrlink_transaction_new(ecrlink_transaction** out);
 /* Destroys the transaction; null is ignored. */
 ECRLINK_API void ecrlink_transaction_release(ecrlink_transaction* transaction);
