@@ -61,11 +61,11 @@ const char* decide(int fd, const char* call, const void* data, std::size_t lengt
 
 template <typename Call>
 ssize_t act(const char* how, std::size_t length, Call&& call) {
-    const std::string mode = how;
-    if (mode == "nospace") return errno = ENOSPC, -1;
-    if (mode == "before") std::raise(SIGKILL);
-    const ssize_t n = call(mode == "half" ? length / 2 : length);
-    if (!mode.empty()) std::raise(SIGKILL);
+    const std::string what = how;
+    if (what == "nospace") return errno = ENOSPC, -1;
+    if (what == "before") std::raise(SIGKILL);
+    const ssize_t n = call(what == "half" ? length / 2 : length);
+    if (!what.empty()) std::raise(SIGKILL);
     return n;
 }
 
