@@ -44,7 +44,7 @@ std::string said(bool journal, const char* call, const unsigned char* data, std:
                                           "intent", "sending", "outcome"};
     char text[64];
     if (!data) std::snprintf(text, sizeof text, "%s journal", call);
-    else if (journal) std::snprintf(text, sizeof text, "%s journal %s record", call, data[0] < 11 ? records[data[0]] : "?");
+    else if (journal) std::snprintf(text, sizeof text, "%s journal %s record", call, data[0] < 11 ? records[data[0]] : "file start");
     else std::snprintf(text, sizeof text, length > 1 ? "%s line frame %02x, %zu bytes" : "%s line %02x", call, data[0], length);
     return text;
 }
