@@ -59,10 +59,10 @@ inline pid_t start(Args args, const std::string& output, bool tool = true) {
 
 struct Outcome { int exitCode; std::string output; }; // exit code 137: killed at the time limit
 
-inline Outcome run(const Args& args) {
+inline Outcome run(const Args& args, bool tool = true) {
     const std::string file = tempFile("out.txt", "");
     int status = 0;
-    ::waitpid(start(args, file), &status, 0);
+    ::waitpid(start(args, file, tool), &status, 0);
     const Outcome result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(file)};
     std::remove(file.c_str());
     return result;
