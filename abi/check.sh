@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Compares the ABI of each installed library of a build with its baseline in
-# abi/, or with --update makes the build's ABI the new baseline.
+# abi/, or with --update makes the build's ABI the new baseline. Baselines are
+# abidw's descriptions, kept gzip-compressed: they are generated, large, and
+# describe the standard library's own members wherever our classes hold its types.
 #   abi/check.sh BUILD_DIR [--update]
 # The build must carry debug information (the tool preset does).
 set -euo pipefail
@@ -18,10 +20,12 @@ dump() {
 
 status=0
 while read -r name file; do
-    baseline="$root/abi/lib$name.abi"
+    baseline="$root/abi/lib$name.abi.gz"
+    current="$build/lib$name.abi"
     if [ "$update" = --update ]; then
-        dump "$file" "$baseline"
-        echo "abi: lib$name baseline written to abi/lib$name.abi"
+        dump "$file" "$current"
+        gzip -n -9 -c "$current" >"$baseline"
+        echo "abi: lib$name baseline written to abi/lib$name.abi.gz"
         continue
     fi
     if [ ! -f "$baseline" ]; then
@@ -29,15 +33,15 @@ while read -r name file; do
         status=1
         continue
     fi
-    current="$build/lib$name.abi"
     dump "$file" "$current"
+    gzip -d -c "$baseline" >"$build/lib$name.baseline.abi"
     result=0
-    report=$(abidiff "$baseline" "$current") || result=$?
+    report=$(abidiff "$build/lib$name.baseline.abi" "$current") || result=$?
     if [ "$result" -eq 0 ]; then
         echo "abi: lib$name unchanged"
     else
         echo "$report"
-        echo "abi: lib$name differs from abi/lib$name.abi (abidiff status $result);" \
+        echo "abi: lib$name differs from abi/lib$name.abi.gz (abidiff status $result);" \
              "if the change is intended, refresh the baseline with ./build.sh abi-update and commit it" >&2
         status=1
     fi

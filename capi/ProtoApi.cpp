@@ -4,24 +4,30 @@
 #include "Boundary.h"
 #include "CallbackChannel.h"
 
+#include "ecrlink/CaptureChannel.h"
 #include "ecrlink/ChannelFactory.h"
 #include "ecrlink/ECRDialogue.h"
 #include "ecrlink/ECRProto.h"
+#include "ecrlink/Journal.h"
 
+#include <memory>
 #include <string>
 
 using namespace ecrlink_capi;
 
 struct ecrlink_proto {
+    std::unique_ptr<Communication::Journal> journal; // outlives the runs that record into it
     CECRProto proto;
     CECRDialogue dialogue{proto};
-    std::string addressError; // why the last address could not be used
+    std::string addressError; // why the last address or journal could not be used
 };
 
 namespace {
 
-// Hands a new channel over, or destroys it when the object would not take it.
+// Hands a new channel over (recording into the journal, if any), or destroys
+// it when the object would not take it.
 unsigned int adopt(ecrlink_proto& p, Communication::Channel* channel) {
+    if (p.journal) channel = new Communication::CaptureChannel(channel, *p.journal, {});
     const unsigned int rc = p.proto.setCommunication(channel);
     if (rc != ECRLINK_OK) Communication::destroyCommIns(channel);
     p.addressError.clear();
@@ -59,6 +65,31 @@ unsigned int ecrlink_proto_use_address(ecrlink_proto* proto, const char* address
 unsigned int ecrlink_proto_use_channel(ecrlink_proto* proto, const ecrlink_channel* channel) {
     if (!proto || !channel || !CallbackChannel::complete(*channel)) return ECRLINK_INVALID_ARGUMENT;
     return guarded([&] { return adopt(*proto, new CallbackChannel(*channel)); });
+}
+
+unsigned int ecrlink_proto_use_journal(ecrlink_proto* proto, const char* path, unsigned long long rotate_bytes) {
+    if (!proto) return ECRLINK_INVALID_ARGUMENT;
+    return guarded([&] {
+        if (proto->proto.communication()) {
+            // The channel held would not record into it: the journal would miss the answers.
+            proto->addressError = "the journal must be set before the channel";
+            return ECRLINK_INVALID_ARGUMENT;
+        }
+        std::unique_ptr<Communication::Journal> journal;
+        if (path) {
+            Communication::Journal::Options options;
+            if (rotate_bytes) options.rotateBytes = rotate_bytes;
+            journal = std::make_unique<Communication::Journal>(options);
+            if (const int rc = journal->open(path)) {
+                proto->addressError = journal->lastError();
+                return static_cast<unsigned int>(rc);
+            }
+        }
+        proto->dialogue.setJournal(journal.get());
+        proto->journal = std::move(journal);
+        proto->addressError.clear();
+        return ECRLINK_OK;
+    });
 }
 
 unsigned int ecrlink_proto_open(ecrlink_proto* proto, int flag) {

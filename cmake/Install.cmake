@@ -63,10 +63,18 @@ function(ecrlink_install_rest)
     return()
   endif()
   set(man ${PROJECT_BINARY_DIR}/man/ecrlink.1)
+  set(program $<TARGET_FILE:ecrlink_tool>)
+  if(CMAKE_CROSSCOMPILING_EMULATOR)
+    # Built for another processor, help2man runs the program through the emulator, under the program's name.
+    list(JOIN CMAKE_CROSSCOMPILING_EMULATOR " " emulator)
+    set(program ${PROJECT_BINARY_DIR}/emulated/ecrlink)
+    file(GENERATE OUTPUT ${program} CONTENT "#!/bin/sh\nexec ${emulator} $<TARGET_FILE:ecrlink_tool> \"$@\"\n"
+      FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+  endif()
   add_custom_command(OUTPUT ${man}
     COMMAND ${ECRLINK_HELP2MAN} --no-info --no-discard-stderr --version-string=${PROJECT_VERSION}
       "--name=talk to a card payment terminal, or play one"
-      --include=${_ecrlink_cmake_dir}/ecrlink.h2m --output=${man} $<TARGET_FILE:ecrlink_tool>
+      --include=${_ecrlink_cmake_dir}/ecrlink.h2m --output=${man} ${program}
     DEPENDS ecrlink_tool ${_ecrlink_cmake_dir}/ecrlink.h2m
     COMMENT "Writing the man page ecrlink.1"
     VERBATIM)
@@ -77,7 +85,7 @@ function(ecrlink_install_rest)
     add_custom_command(OUTPUT ${serve_man}
       COMMAND ${ECRLINK_HELP2MAN} --no-info --no-discard-stderr --version-string=${PROJECT_VERSION}
         "--help-option=serve --help" "--name=offer a card payment terminal to the registers of this machine"
-        --include=${_ecrlink_cmake_dir}/ecrlink-serve.h2m --output=${serve_man} $<TARGET_FILE:ecrlink_tool>
+        --include=${_ecrlink_cmake_dir}/ecrlink-serve.h2m --output=${serve_man} ${program}
       COMMAND sed -i -e "s/^\\.TH ECRLINK /.TH ECRLINK-SERVE /" -e "s/^ecrlink \\\\- /ecrlink-serve \\\\- /" ${serve_man}
       DEPENDS ecrlink_tool ${_ecrlink_cmake_dir}/ecrlink-serve.h2m
       COMMENT "Writing the man page ecrlink-serve.1"

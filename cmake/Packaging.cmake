@@ -42,4 +42,41 @@ A simulated terminal, the register side, a frame decoder and a demo; and
 ecrlink serve, which offers one terminal to the registers of the machine
 over HTTP and WebSocket on loopback, with its systemd unit.")
 
+# Built for another processor, the packages are that processor's Debian architecture.
+if(CMAKE_CROSSCOMPILING)
+  execute_process(COMMAND ${CMAKE_CXX_COMPILER} -dumpmachine OUTPUT_VARIABLE _ecrlink_triplet OUTPUT_STRIP_TRAILING_WHITESPACE)
+  execute_process(COMMAND dpkg-architecture -qDEB_HOST_ARCH -t ${_ecrlink_triplet}
+    OUTPUT_VARIABLE CPACK_DEBIAN_PACKAGE_ARCHITECTURE OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+endif()
+
+# /usr/share/doc/<package>/copyright in each package: machine-readable (DEP-5), the licence's text from LICENSE,
+# each line indented by one space and an empty line written as " .".
+file(READ ${PROJECT_SOURCE_DIR}/LICENSE _ecrlink_license)
+if(NOT _ecrlink_license MATCHES "Copyright \\(c\\) ([^\n]+)\n\n(.+)")
+  message(FATAL_ERROR "ecrlink: LICENSE has no line 'Copyright (c) ...' followed by the licence's text")
+endif()
+set(_ecrlink_holder "${CMAKE_MATCH_1}")
+string(STRIP "${CMAKE_MATCH_2}" _ecrlink_text)
+string(REPLACE "\n\n" "\n.\n" _ecrlink_text "${_ecrlink_text}")
+string(REPLACE "\n" "\n " _ecrlink_text "${_ecrlink_text}")
+file(WRITE ${PROJECT_BINARY_DIR}/copyright "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
+Upstream-Name: ecrlink
+
+Files: *
+Copyright: ${_ecrlink_holder}
+License: Expat
+Comment: The MIT License, under the name the format gives its text.
+
+License: Expat
+ ${_ecrlink_text}
+")
+foreach(_ecrlink_component lib dev tools)
+  string(TOUPPER ${_ecrlink_component} _ecrlink_upper)
+  if(_ecrlink_component STREQUAL "tools" AND NOT TARGET ecrlink_tool)
+    continue()
+  endif()
+  install(FILES ${PROJECT_BINARY_DIR}/copyright
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${CPACK_DEBIAN_${_ecrlink_upper}_PACKAGE_NAME} COMPONENT ${_ecrlink_component})
+endforeach()
+
 include(CPack)

@@ -278,6 +278,10 @@ unsigned int CECRDialogue::State::run(CTLVMessage& request, CTLVMessage& answer,
                 return finish(AnswerNotAcknowledged, Ending::AnsweredNotAcknowledged, false);
             }
         }
+        // A frame whose ACK did not go out (the line failed, or the journal could not keep the frame): the
+        // terminal repeats it to a register that can no longer acknowledge anything.
+        if (rc == Ok || rc == StatusMessage)
+            if (const unsigned int line = proto.isOpened()) return finish(line, Ending::NoAnswer, false, "ACK not delivered");
         if (const unsigned int why = verdict(frame)) return giveUp(why);
         // A quiet terminal (the customer is busy), a check, a receipt piece: keep listening.
         if (rc == Timeout || rc == CheckTerminal || rc == Ok) continue;

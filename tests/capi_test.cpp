@@ -199,3 +199,61 @@ TEST(CApi, AddressThatCannotBeUnderstoodTellsWhy) {
     EXPECT_EQ(ecrlink_proto_open(proto, 1), 101u);
     ecrlink_proto_release(proto);
 }
+
+// A register in C keeps a journal and, after a restart, reads back what became of its transactions.
+TEST(CApi, JournalKeepsTheTransactionForRecovery) {
+    const std::string path = testing::TempDir() + "capi-" + std::to_string(::getpid()) + ".journal";
+    CChannel channel;
+    channel.line.play("06")
+        .arrive(frame(0x12, record(2, hex("57 41 49 54"))))
+        .arrive(frame(0x02, piece(44, 1, 1, "TOTAL 12.50")))
+        .arrive(frame(0x02, record(2, hex("41 50 50 52 4f 56 45 44")) + record(7, {})));
+    ecrlink_proto* proto = nullptr;
+    ecrlink_message *request = nullptr, *answer = nullptr;
+    ecrlink_transaction* last = nullptr;
+    ASSERT_EQ(ecrlink_proto_new(&proto) + ecrlink_message_new(&request) + ecrlink_message_new(&answer), 0u);
+    ASSERT_EQ(ecrlink_transaction_new(&last), 0u);
+    ASSERT_EQ(ecrlink_proto_use_journal(proto, path.c_str(), 0), 0u);
+    const ecrlink_channel functions = channel.functions();
+    ASSERT_EQ(ecrlink_proto_use_channel(proto, &functions), 0u);
+    EXPECT_EQ(ecrlink_proto_use_journal(proto, path.c_str(), 0), ECRLINK_INVALID_ARGUMENT) << "after the channel";
+    ASSERT_EQ(ecrlink_proto_open(proto, 1), 0u);
+    ecrlink_message_set_number(request, 4, 1250);
+    EXPECT_EQ(ecrlink_dialogue_run_reference(proto, request, answer, "R-0042"), 0u);
+    ecrlink_proto_release(proto);
+
+    unsigned int outcome = 9, result = 9, count = 0;
+    char text[64] = "";
+    std::size_t length = 0;
+    ecrlink_message_set_text(answer, 99, "stale");
+    for (const char* reference : {static_cast<const char*>(nullptr), "R-0042"}) {
+        ASSERT_EQ(reference ? ecrlink_journal_find(path.c_str(), reference, last) : ecrlink_journal_last(path.c_str(), last), 0u);
+        EXPECT_EQ(ecrlink_transaction_outcome(last, &outcome) + ecrlink_transaction_result(last, &result), 0u);
+        EXPECT_STREQ(ecrlink_outcome_text(outcome), "answered");
+        EXPECT_EQ(result, 0u);
+        EXPECT_EQ(ecrlink_transaction_reference(last, text, sizeof text, nullptr) + ecrlink_transaction_answer(last, answer) +
+                      ecrlink_message_count(answer, &count), 0u);
+        EXPECT_STREQ(text, "R-0042");
+        EXPECT_EQ(count, 2u) << "the answer's tags only, the empty one without value";
+        EXPECT_EQ(bytesOf(answer, 2), "APPROVED");
+        EXPECT_EQ(ecrlink_transaction_receipt(last, reinterpret_cast<unsigned char*>(text), sizeof text, &length), 0u);
+        EXPECT_EQ(std::string(text, length), "TOTAL 12.50");
+        EXPECT_EQ(ecrlink_transaction_status_count(last, &count) + ecrlink_transaction_status_at(last, 0, answer), 0u);
+        EXPECT_EQ(bytesOf(answer, 2), "WAIT");
+        EXPECT_EQ(ecrlink_transaction_status_at(last, 1, answer), 201u);
+    }
+    EXPECT_EQ(ecrlink_journal_find(path.c_str(), "R-0043", last), 0u);
+    EXPECT_EQ(ecrlink_transaction_outcome(last, &outcome) + outcome, 0u) << "not found";
+    EXPECT_EQ(ecrlink_transaction_answer(last, answer), 205u);
+    EXPECT_EQ(ecrlink_transaction_result(last, &result), 205u);
+    for (const auto& [file, code] : {std::pair<std::string, unsigned int>{path + ".missing", 103u}, {"/proc/self/exe", 112u}}) {
+        char why[512] = "";
+        EXPECT_EQ(ecrlink_journal_last(file.c_str(), last), code);
+        EXPECT_EQ(ecrlink_transaction_error(last, why, sizeof why, nullptr), 0u);
+        EXPECT_THAT(why, testing::StartsWith(file + ": "));
+    }
+    ecrlink_transaction_release(last);
+    ecrlink_message_release(request);
+    ecrlink_message_release(answer);
+    std::remove(path.c_str());
+}

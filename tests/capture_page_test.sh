@@ -2,21 +2,20 @@
 # SPDX-License-Identifier: MIT
 # The page of a captured purchase loads in headless Chromium without a console message, its script runs to the
 # end, and a screenshot of it is taken (capture-page.png in the working directory).
-#   capture_page_test.sh ECRLINK
+#   capture_page_test.sh [EMULATOR...] ECRLINK      (the words are the command that runs the program)
 set -u
-tool=$1
 command -v chromium >/dev/null || { echo "SKIPPED: chromium is not installed (apt-get install chromium)"; exit 77; }
 dir=$(mktemp -d)
 sim=
 trap '[ -n "$sim" ] && kill $sim 2>/dev/null; rm -rf "$dir"' EXIT
 fail() { echo "FAILED: $*"; exit 1; }
 
-"$tool" sim --tcp 0 --once >"$dir/sim.txt" 2>&1 &
+"$@" sim --tcp 0 --once >"$dir/sim.txt" 2>&1 &
 sim=$!
 for _ in $(seq 100); do grep -q listening "$dir/sim.txt" && break; sleep 0.05; done
 address=$(grep -o '127.0.0.1:[0-9]*' "$dir/sim.txt") || fail "the simulated terminal did not start"
-"$tool" send "tcp:$address" --tag 2=PURCHASE --tag 4=u32:1250 --capture "$dir/capture" >/dev/null || fail "send"
-"$tool" decode --capture "$dir/capture" --html "$dir/page.html" >/dev/null || fail "decode"
+"$@" send "tcp:$address" --tag 2=PURCHASE --tag 4=u32:1250 --capture "$dir/capture" >/dev/null || fail "send"
+"$@" decode --capture "$dir/capture" --html "$dir/page.html" >/dev/null || fail "decode"
 ! grep -Eq '(src|href)=' "$dir/page.html" || fail "the page refers to other files"
 
 browse() {

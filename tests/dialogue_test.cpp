@@ -195,6 +195,8 @@ TEST(Dialogue, OutcomeOfARun) {
         {"a cancel with no run in progress does nothing", "06", approved, CancelFirst, 0, answeredAcked, true},
         {"final answer whose ACK fails", "06,W0,W105,I0,I105", approved, Nothing, 323,
          "write(06) -> 105; isOpened() -> 105; end(323, 2)", true},
+        {"a status message whose ACK the journal refuses", "06,W0,W117,I0,I117", frame(0x12, record(2, {'P', 'I', 'N'})),
+         Nothing, 117, "write(06) -> 117; isOpened() -> 117; end(117, 0)", false},
         {"line lost while the request is written", "W105,W105,W105,I0,I105", {}, Nothing, 105,
          "write(02 00 0c 00 00 00 01 00 00 00 04 00 00 00 01 04) -> 105; isOpened() -> 105; end(105, 0)", false},
         {"no reply to the request", "", {}, Nothing, 306, "isOpened() -> 0; isOpened() -> 0; write(04) -> 0; end(306, 0)", false},
@@ -202,7 +204,7 @@ TEST(Dialogue, OutcomeOfARun) {
         {"journal cannot record the intent", "", {}, RefuseInTheJournal, 117,
          "begin(T1, 00 00 00 01 00 00 00 04 00 00 00 01); end(117, 0)", false},
         {"status handler throws", "06", frame(0x12, record(2, {'P', 'I', 'N'})), ThrowOnStatus, 0,
-         "write(06) -> 0; isOpened() -> 0; write(04) -> 0" + noAnswer, false},
+         "write(06) -> 0; isOpened() -> 0; isOpened() -> 0; write(04) -> 0" + noAnswer, false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

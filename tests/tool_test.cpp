@@ -90,7 +90,10 @@ INSTANTIATE_TEST_SUITE_P(Tool, Run, testing::ValuesIn(std::vector<Case>{
     {"SimHelp", {"sim", "--help"}, 0, {"--verbose", "receipt 44|85 \"TEXT\" N", "decimal or 0x hex"}},
     {"SimReplayNotACapture", {"sim", "--replay"}, 2, {"/ecrlink: sim: \\S+scenario.txt: not a capture file/"}, "ack\n"},
     {"SimSpeedWithoutReplay", {"sim", "--speed", "2"}, 2, {"--speed requires --replay"}},
-    {"SendJournalWithoutCapture", {"send", Nowhere, "--tag", "2=X", "--journal"}, 2, {"--journal requires --capture"}},
+    {"SendReferenceWithoutJournal", {"send", Nowhere, "--tag", "2=X", "--reference", "R-1"}, 2, {"--reference requires --journal"}},
+    {"SendJournalOrCapture", {"send", Nowhere, "--tag", "2=X", "--journal", "j", "--capture", "c"}, 2, {"excludes"}},
+    {"JournalMissing", {"journal", "/nonexistent"}, 2, {"ecrlink: journal: /nonexistent: No such file or directory\n"}},
+    {"JournalOfAnotherFile", {"journal"}, 2, {"/ecrlink: journal: \\S+scenario.txt: not a journal\n/"}, "ack\n"},
     {"DecodeNoCapture", {"decode", "--capture", "/nonexistent"}, 2, {"ecrlink: decode: /nonexistent: No such file or directory"}},
     {"DecodeNothing", {"decode"}, 2, {"ecrlink: decode: give the bytes in hex, or --capture FILE"}},
     {"NakOnce", {}, 0, {Answer}, "nak:1"},
@@ -114,6 +117,9 @@ INSTANTIATE_TEST_SUITE_P(Tool, Run, testing::ValuesIn(std::vector<Case>{
     {"NoReceipt", {}, 1, {"ecrlink: receipt: the terminal sent none\n"}, "ack\nsend 2=DONE\n", {"--receipt", NoDir}},
     {"ReceiptUnwritable", {}, 1, {"ecrlink: receipt: cannot write " + NoDir + "\n"}, "purchase", {"--receipt", NoDir}},
     // echo hands the request's bytes back unchanged; the receipt is saved as it came.
+    // -v: the library's log; twice: every read and write as well. (Not a line of the wire with one -v.)
+    {"VerboseOnce", {}, 0, {Answer, "sending message ok!", R"(/^(?![\s\S]*wire [<-])/)"}, "purchase", {"-v"}},
+    {"VerboseTwice", {}, 0, {Answer, "sending message ok!", "wire -> 02 00 1c", "wire <- 06"}, "purchase", {"-v", "-v"}},
     {"EchoAndReceipt", {}, 0, {"\"HELLO WORLD\"", R"(/\n  5 +2 +01 02 *\n/)", R"(/\n  4 +4 +00 00 04 e2 /)"},
      "# answer in one go\nack\nsleep 50\nreceipt 85 \"A\\nB\" 2\nsend 2=text:\"HELLO WORLD\" 5=hex:0102 4=echo 9=echo\n", {}, false,
      {"/scenario.txt:5: tag 9 to echo is not in the request/"}, "A\nB"},
@@ -202,7 +208,7 @@ TEST(Tool, CapturedDialogueDecodesToItsTimeline) {
         const bool isFile = row.scenario.find('\n') != std::string::npos;
         const std::string scenario = isFile ? tempFile("scenario.txt", row.scenario) : row.scenario;
         Sim sim({"sim", "--tcp", "0", "--once", "--scenario", scenario});
-        run(sendArgs("tcp:" + sim.address, {"--capture", capture, "--journal"}));
+        run(sendArgs("tcp:" + sim.address, {"--journal", capture}));
         const Outcome decoded = run({"decode", "--capture", capture});
         expectAll(decoded, 0, row.expected);
         if (row.scenario == "purchase") {
@@ -212,6 +218,34 @@ TEST(Tool, CapturedDialogueDecodesToItsTimeline) {
         }
     }
     std::remove(capture.c_str());
+}
+
+// `send --journal` keeps the transaction and `journal` tells what became of it; a capture holds none. Under a
+// file-size limit (SIGXFSZ ignored) `send` fails naming the journal and the reason, and the terminal gets no ACK for
+// a frame that is not on disk.
+TEST(Tool, JournalTellsWhatBecameOfTheTransaction) {
+    const std::string journal = tempFile("j", ""), capture = tempFile("c", ""), limited = tempFile("limited", "");
+    const auto send = [](const Args& extra, const char* shell = nullptr) {
+        Sim sim({"sim", "--tcp", "0", "--once"});
+        Args args = sendArgs("tcp:" + sim.address, extra);
+        if (shell) args.insert(args.begin(), {"sh", "-c", shell, ECRLINK_TOOL});
+        const Outcome sent = run(args, !shell);
+        return std::make_pair(sent, sim.log({"/(went away|complete)\n/"}));
+    };
+    expectAll(send({"--journal", journal, "--reference", "R-1"}).first, 0, {"\"APPROVED\""});
+    expectAll(run({"journal", journal}), 0, {"/^outcome: answered\nreference: R-1\n/", "result: 0 success\n",
+                                             R"(/answer:\n.*\n  2 +8 +41 50 50 52 4f 56 45 44 +"APPROVED"\n/)", "  | THANK YOU\n"});
+    expectAll(run({"journal", journal, "--reference", "R-2"}), 1, {"no transaction with reference 'R-2'"});
+    send({"--capture", capture});
+    expectAll(run({"journal", capture}), 1, {capture + ": no transaction\n"});
+
+    const auto [out, sim] = send({"--journal", limited}, "{ (ulimit -f 1; trap '' XFSZ; exec \"$0\" \"$@\"); echo \"exit $?\"; } 2>&1 | cat");
+    expectAll(out, 0, {"ecrlink: send: 117 the journal cannot be written: journal " + limited + ": File too large\nexit 1\n"});
+    const std::string decoded = run({"decode", "--capture", limited}).output;
+    const std::regex acked("<- ACK"), onDisk("T->R  (STX|DC2) .* good");
+    EXPECT_LE(std::distance(std::sregex_iterator(sim.begin(), sim.end(), acked), {}),
+              std::distance(std::sregex_iterator(decoded.begin(), decoded.end(), onDisk), {})) << sim << decoded;
+    for (const std::string& f : {journal, capture, limited}) std::remove(f.c_str());
 }
 
 // The terminal's side of a capture played back by `sim --replay` gives `send` the same answer; the terminal's own

@@ -1,12 +1,16 @@
 // SPDX-License-Identifier: MIT
 /* A register in plain C asks the terminal for a purchase through the C API and
- * prints what the terminal shows, the receipt and the answer.
+ * prints what the terminal shows, the receipt and the answer. The purchase has
+ * a reference of its own and is kept in the journal ($REGISTER_JOURNAL, else
+ * ./register.journal); at start-up the register asks the journal what became
+ * of its last purchase.
  *   purchase serial:/dev/ttyUSB0?baud=115200 1250
  * Build: cc -std=c99 purchase.c -lecrlinkc */
 #include <ecrlink/ecrlink.h>
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <time.h>
 
 /* Tag 2 of a status message: what the terminal shows the customer. */
 static void show_status(void* user, ecrlink_message* status) {
@@ -44,12 +48,34 @@ static void print_answer(ecrlink_message* answer) {
     }
 }
 
+/* What became of the last purchase before this start. "sent, no answer": the
+ * terminal may have taken the payment, so it is looked up there, never sent
+ * again blindly; "answered, acknowledgement not delivered": check it there. */
+static void recover(const char* journal) {
+    ecrlink_transaction* last = NULL;
+    unsigned int outcome = ECRLINK_OUTCOME_NOT_FOUND;
+    char reference[64] = "", why[256] = "";
+    if (ecrlink_transaction_new(&last)) return;
+    if (ecrlink_journal_last(journal, last)) {
+        ecrlink_transaction_error(last, why, sizeof why, NULL);
+        fprintf(stderr, "journal: %s\n", why);
+    } else if (ecrlink_transaction_outcome(last, &outcome) == ECRLINK_OK && outcome != ECRLINK_OUTCOME_NOT_FOUND) {
+        ecrlink_transaction_reference(last, reference, sizeof reference, NULL);
+        printf("last transaction %s: %s\n", reference, ecrlink_outcome_text(outcome));
+        if (outcome == ECRLINK_OUTCOME_SENT_NO_ANSWER || outcome == ECRLINK_OUTCOME_ANSWERED_NOT_ACKNOWLEDGED)
+            printf("  check %s at the terminal; it is not sent again\n", reference);
+    }
+    ecrlink_transaction_release(last);
+}
+
 int main(int argc, char** argv) {
     ecrlink_proto* proto = NULL;
     ecrlink_message* request = NULL;
     ecrlink_message* answer = NULL;
     char why[256] = "";
     const char* step = "start";
+    const char* journal = getenv("REGISTER_JOURNAL") ? getenv("REGISTER_JOURNAL") : "register.journal";
+    char reference[32];
     unsigned int rc;
     int receipt = 0;
 
@@ -59,6 +85,9 @@ int main(int argc, char** argv) {
     }
     if ((rc = ecrlink_proto_new(&proto)) || (rc = ecrlink_message_new(&request)) || (rc = ecrlink_message_new(&answer)))
         goto done;
+    step = "journal"; /* before the channel: the line records into it; nothing is sent without it */
+    if ((rc = ecrlink_proto_use_journal(proto, journal, 0))) goto done;
+    recover(journal);
     step = "address";
     if ((rc = ecrlink_proto_use_address(proto, argv[1]))) goto done;
     step = "open";
@@ -68,7 +97,8 @@ int main(int argc, char** argv) {
     ecrlink_message_set_number(request, 4, (unsigned int)strtoul(argv[2], NULL, 10)); /* amount */
     ecrlink_dialogue_on_status(proto, show_status, NULL);
     step = "purchase";
-    if ((rc = ecrlink_dialogue_run(proto, request, answer))) goto done;
+    sprintf(reference, "R-%ld", (long)time(NULL)); /* a real register takes its receipt number */
+    if ((rc = ecrlink_dialogue_run_reference(proto, request, answer, reference))) goto done;
     receipt = print_receipt(proto) > 0;
     print_answer(answer);
     ecrlink_proto_close(proto);

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 // A register in C# asks the terminal for a purchase through the C API (P/Invoke)
-// and prints what the terminal shows, the receipt and the answer.
+// and prints what the terminal shows, the receipt and the answer. The purchase has a
+// reference of its own and is kept in the journal ($REGISTER_JOURNAL, else
+// ./register.journal); at start-up the register asks the journal what became of its
+// last purchase.
 //   mcs Purchase.cs && mono Purchase.exe serial:/dev/ttyUSB0?baud=115200 1250
 // Ctrl-C cancels the purchase from the console's thread: the terminal is told with EOT.
 using System;
@@ -30,6 +33,19 @@ static class Ecrlink
     [DllImport(Library)] public static extern uint ecrlink_dialogue_receipt(IntPtr proto, byte[] buffer, UIntPtr size,
                                                                             out UIntPtr length);
     [DllImport(Library)] static extern IntPtr ecrlink_result_text(uint code);
+    [DllImport(Library)] public static extern uint ecrlink_proto_use_journal(IntPtr proto, string path, ulong rotateBytes);
+    [DllImport(Library)] public static extern uint ecrlink_dialogue_run_reference(IntPtr proto, IntPtr request, IntPtr answer,
+                                                                                  string reference);
+    [DllImport(Library)] public static extern uint ecrlink_transaction_new(out IntPtr transaction);
+    [DllImport(Library)] public static extern void ecrlink_transaction_release(IntPtr transaction);
+    [DllImport(Library)] public static extern uint ecrlink_journal_last(string path, IntPtr transaction);
+    [DllImport(Library)] public static extern uint ecrlink_transaction_outcome(IntPtr transaction, out uint outcome);
+    [DllImport(Library)] public static extern uint ecrlink_transaction_reference(IntPtr transaction, byte[] buffer,
+                                                                                 UIntPtr size, out UIntPtr length);
+    [DllImport(Library)] static extern IntPtr ecrlink_outcome_text(uint outcome);
+    public const uint OutcomeNotFound = 0, OutcomeSentNoAnswer = 2, OutcomeAnsweredNotAcknowledged = 4;
+
+    public static string OutcomeText(uint outcome) { return Marshal.PtrToStringAnsi(ecrlink_outcome_text(outcome)); }
 
     public static string Text(uint code) { return Marshal.PtrToStringAnsi(ecrlink_result_text(code)); }
 
@@ -46,6 +62,27 @@ static class Ecrlink
 
 static class Purchase
 {
+    // What became of the last purchase before this start. "sent, no answer": the terminal may have taken
+    // the payment, so it is looked up there, never sent again blindly.
+    static void Recover(string journal)
+    {
+        IntPtr last;
+        uint outcome;
+        if (Ecrlink.ecrlink_transaction_new(out last) != 0) return;
+        if (Ecrlink.ecrlink_journal_last(journal, last) == 0 && Ecrlink.ecrlink_transaction_outcome(last, out outcome) == 0
+            && outcome != Ecrlink.OutcomeNotFound) {
+            UIntPtr length;
+            Ecrlink.ecrlink_transaction_reference(last, null, UIntPtr.Zero, out length);
+            var text = new byte[(int)length.ToUInt32() + 1]; // and its terminating zero
+            Ecrlink.ecrlink_transaction_reference(last, text, (UIntPtr)text.Length, out length);
+            string name = Encoding.UTF8.GetString(text, 0, (int)length.ToUInt32());
+            Console.WriteLine("last transaction " + name + ": " + Ecrlink.OutcomeText(outcome));
+            if (outcome == Ecrlink.OutcomeSentNoAnswer || outcome == Ecrlink.OutcomeAnsweredNotAcknowledged)
+                Console.WriteLine("  check " + name + " at the terminal; it is not sent again");
+        }
+        Ecrlink.ecrlink_transaction_release(last);
+    }
+
     static int Main(string[] args)
     {
         if (args.Length != 2) {
@@ -57,7 +94,12 @@ static class Purchase
         Ecrlink.ecrlink_message_new(out request);
         Ecrlink.ecrlink_message_new(out answer);
         try {
-            uint rc = Ecrlink.ecrlink_proto_use_address(proto, args[0]);
+            string journal = Environment.GetEnvironmentVariable("REGISTER_JOURNAL") ?? "register.journal";
+            // Before the channel: the line records into the journal; nothing is sent without it.
+            uint rc = Ecrlink.ecrlink_proto_use_journal(proto, journal, 0);
+            if (rc != 0) return Fail("journal", rc);
+            Recover(journal);
+            rc = Ecrlink.ecrlink_proto_use_address(proto, args[0]);
             if (rc == 0) rc = Ecrlink.ecrlink_proto_open(proto, 1);
             if (rc != 0) return Fail("open", rc);
 
@@ -71,7 +113,8 @@ static class Purchase
             Ecrlink.ecrlink_dialogue_on_status(proto, show, IntPtr.Zero);
             Console.CancelKeyPress += (sender, e) => { e.Cancel = true; Ecrlink.ecrlink_dialogue_cancel(proto); };
 
-            rc = Ecrlink.ecrlink_dialogue_run(proto, request, answer);
+            string reference = "R-" + DateTimeOffset.UtcNow.ToUnixTimeSeconds(); // a real register takes its receipt number
+            rc = Ecrlink.ecrlink_dialogue_run_reference(proto, request, answer, reference);
             GC.KeepAlive(show);
             if (rc != 0) return Fail("purchase", rc);
             byte[] receipt = Ecrlink.Bytes((byte[] b, UIntPtr s, out UIntPtr l) =>

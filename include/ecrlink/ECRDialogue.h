@@ -47,6 +47,7 @@
 /// | no frame for the idle time-out                   | 320 IdleTimeout        | EOT                         | empty      |
 /// | no final answer within the overall time-out      | 321 OverallTimeout     | EOT                         | empty      |
 /// | the terminal aborts (304), the line is lost (105) | that code             | nothing                     | empty      |
+/// | the ACK of a status message or receipt piece not delivered (105, 117 the journal cannot keep it) | that code | nothing more | empty |
 /// | a message acknowledged but not readable (20x)    | that code              | EOT                         | empty      |
 /// | other reception failures (303, 309, 310, 317, a channel code) | that code | what the protocol sends (EOT after 309, 310, a failure inside a frame) | empty |
 /// | a status handler or the final rule throws        | the exception, after the run ended cleanly | EOT, if the request went out | the final rule's message, else empty |

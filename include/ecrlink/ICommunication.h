@@ -29,7 +29,7 @@ namespace Communication {
 ///   final answer to learn whether its ACK went out.
 /// - One thread uses a channel at a time; only the calls of Interruptible may
 ///   come from another thread.
-class ICommunication {
+class ECRLINK_API ICommunication {
 public:
     /// Opens the line; 0 when it is open.
     virtual int open() = 0;

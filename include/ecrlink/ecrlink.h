@@ -305,6 +305,105 @@ ECRLINK_API unsigned int ecrlink_dialogue_cancel(ecrlink_proto* proto);
 /* The receipt collected by the last run, copied out; length 0 when none came. */
 ECRLINK_API unsigned int ecrlink_dialogue_receipt(ecrlink_proto* proto, unsigned char* buffer, size_t size, size_t* length);
 
+/* ---- Journal: every transaction on disk, and what became of it after a crash ----
+ * With a journal, each run records its intent (the reference and the request)
+ * before the first byte of the request goes out, then what goes over the line,
+ * then how the run ended; the terminal's answer is acknowledged only once it is
+ * on disk (117 otherwise, and the channel refuses to send until it is opened
+ * again). After any crash of the register, the journal tells what became of
+ * its last transaction, or of the one with a given reference:
+ *
+ *   at start-up:  ecrlink_journal_last(path, last);  outcome "sent, no answer":
+ *                 ask the terminal, never send the same request again blindly
+ *   each customer: ecrlink_dialogue_run_reference(proto, request, answer, "R-0042")
+ *
+ * The file is in the capture format (docs/capture-format.md); the program reads
+ * it too: `ecrlink journal FILE`, `ecrlink decode --capture FILE`. */
+
+/* What became of a transaction, as its journal tells it. */
+#define ECRLINK_OUTCOME_NOT_FOUND 0u      /* not in the journal: nothing was sent for it */
+#define ECRLINK_OUTCOME_NOT_SENT 1u       /* no byte of the request reached the line: it may be sent again */
+#define ECRLINK_OUTCOME_SENT_NO_ANSWER 2u /* sent, no final answer: ask the terminal, never send it again blindly */
+#define ECRLINK_OUTCOME_ANSWERED 3u       /* the final answer came and its ACK was written */
+#define ECRLINK_OUTCOME_ANSWERED_NOT_ACKNOWLEDGED 4u /* the final answer came; the terminal may lack its ACK: check there */
+
+typedef struct ecrlink_transaction ecrlink_transaction; /* one transaction read back from a journal */
+
+/* Keeps the journal of the object's runs in the file at `path`, created when
+ * missing and appended to otherwise (never truncated). Call it before the
+ * channel is set: the channel of every later ecrlink_proto_use_address() or
+ * ecrlink_proto_use_channel() records into the journal, and every run records
+ * its transaction. With a channel held already it returns 202 and changes
+ * nothing (ecrlink_proto_last_error() says why). `rotate_bytes`: once the file
+ * has grown past it, it is rotated at the start of the next transaction (PATH
+ * becomes PATH.1, older ones PATH.2 ...; 0 stands for 16 MiB); a rotated file
+ * holding a transaction whose outcome is not final is never deleted. A null
+ * `path` ends the journal (again only before a channel is set).
+ * 103 when the file cannot be opened, is not a journal, was written by an
+ * older version or is used by another program, with the reason in
+ * ecrlink_proto_last_error(); the journal in use, if any, stays then.
+ * Blocks while the file is opened and synced to disk. The object's thread,
+ * no run in progress. */
+ECRLINK_API unsigned int ecrlink_proto_use_journal(ecrlink_proto* proto, const char* path,
+                                                   unsigned long long rotate_bytes);
+
+/* A new transaction to read into, empty (outcome ECRLINK_OUTCOME_NOT_FOUND);
+ * one may serve every read. Release it with ecrlink_transaction_release().
+ * The ecrlink_transaction_... accessors below copy out of it and never block;
+ * one thread at a time per transaction. */
+ECRLINK_API unsigned int ecrlink_transaction_new(ecrlink_transaction** out);
+/* Destroys the transaction; null is ignored. */
+ECRLINK_API void ecrlink_transaction_release(ecrlink_transaction* transaction);
+
+/* Reads the last transaction of the journal at `path` into `transaction`,
+ * looking into the rotated files (PATH.1 ...) when the current one holds none.
+ * 0, also when there is none (outcome ECRLINK_OUTCOME_NOT_FOUND); 103 when the
+ * file cannot be read (missing, a directory, no permission), 112 when it is
+ * not a journal, with the reason in ecrlink_transaction_error() and the
+ * transaction empty. No protocol object is needed: a register reads it at
+ * start-up, before it connects, and any program may read a journal that
+ * another one writes. Blocks while it reads the end of the file: only that
+ * transaction's records and those after it, so the time does not grow with
+ * the journal. Any thread; one thread at a time per `transaction`. */
+ECRLINK_API unsigned int ecrlink_journal_last(const char* path, ecrlink_transaction* transaction);
+/* As ecrlink_journal_last(), for the latest transaction with `reference`
+ * (through the rotated files); ECRLINK_OUTCOME_NOT_FOUND when none has it:
+ * nothing was sent for it, since a request goes out only after its intent is
+ * recorded. */
+ECRLINK_API unsigned int ecrlink_journal_find(const char* path, const char* reference,
+                                              ecrlink_transaction* transaction);
+
+/* One of ECRLINK_OUTCOME_... */
+ECRLINK_API unsigned int ecrlink_transaction_outcome(const ecrlink_transaction* transaction, unsigned int* outcome);
+/* The outcome in words: "not found", "not sent", "sent, no answer", "answered",
+ * "answered, acknowledgement not delivered"; "unknown outcome" for others.
+ * Never null. Any thread; never blocks. */
+ECRLINK_API const char* ecrlink_outcome_text(unsigned int outcome);
+/* The application's reference of the transaction, copied out as text. */
+ECRLINK_API unsigned int ecrlink_transaction_reference(const ecrlink_transaction* transaction, char* buffer,
+                                                       size_t size, size_t* length);
+/* What the run returned (0, 323, 304 ...); 205 when the run's end was not
+ * recorded (the register stopped during it, or the journal could not take
+ * it), `result` untouched then. */
+ECRLINK_API unsigned int ecrlink_transaction_result(const ecrlink_transaction* transaction, unsigned int* result);
+/* Replaces the tags of `answer` by those of the terminal's final answer, as
+ * ecrlink_dialogue_run() hands them over (values the journal masks read as
+ * '*'); 205 when no final answer came, `answer` emptied then. */
+ECRLINK_API unsigned int ecrlink_transaction_answer(const ecrlink_transaction* transaction, ecrlink_message* answer);
+/* The receipt the terminal sent during the transaction, copied out; length 0
+ * when none came. */
+ECRLINK_API unsigned int ecrlink_transaction_receipt(const ecrlink_transaction* transaction, unsigned char* buffer,
+                                                     size_t size, size_t* length);
+/* The status messages the terminal sent, in the order they came: their number,
+ * and the one at `index` into `status` (its tags replaced; 201 past the end). */
+ECRLINK_API unsigned int ecrlink_transaction_status_count(const ecrlink_transaction* transaction, unsigned int* count);
+ECRLINK_API unsigned int ecrlink_transaction_status_at(const ecrlink_transaction* transaction, unsigned int index,
+                                                       ecrlink_message* status);
+/* Why the last read into `transaction` failed ("PATH: No such file or
+ * directory"), copied out as text; empty after a read that succeeded. */
+ECRLINK_API unsigned int ecrlink_transaction_error(const ecrlink_transaction* transaction, char* buffer, size_t size,
+                                                   size_t* length);
+
 #ifdef __cplusplus
 }
 #endif

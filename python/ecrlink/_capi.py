@@ -3,7 +3,7 @@
 
 import ctypes
 import os
-from ctypes import POINTER, c_char_p, c_int, c_size_t, c_ubyte, c_uint, c_void_p
+from ctypes import POINTER, c_char_p, c_int, c_size_t, c_ubyte, c_uint, c_ulonglong, c_void_p
 
 LIBRARY = os.environ.get("ECRLINK_LIBRARY") or "libecrlinkc.so.1"
 lib = ctypes.CDLL(LIBRARY)
@@ -42,6 +42,20 @@ _SIGNATURES = {
     "ecrlink_dialogue_run_reference": (_u, [c_void_p, c_void_p, c_void_p, c_char_p]),
     "ecrlink_dialogue_cancel": (_u, [c_void_p]),
     "ecrlink_dialogue_receipt": (_u, [c_void_p, _bytes, c_size_t, POINTER(c_size_t)]),
+    "ecrlink_proto_use_journal": (_u, [c_void_p, c_char_p, c_ulonglong]),
+    "ecrlink_transaction_new": (_u, [_handle_out]),
+    "ecrlink_transaction_release": (None, [c_void_p]),
+    "ecrlink_journal_last": (_u, [c_char_p, c_void_p]),
+    "ecrlink_journal_find": (_u, [c_char_p, c_char_p, c_void_p]),
+    "ecrlink_transaction_outcome": (_u, [c_void_p, POINTER(_u)]),
+    "ecrlink_outcome_text": (c_char_p, [_u]),
+    "ecrlink_transaction_reference": (_u, [c_void_p, _bytes, c_size_t, POINTER(c_size_t)]),
+    "ecrlink_transaction_result": (_u, [c_void_p, POINTER(_u)]),
+    "ecrlink_transaction_answer": (_u, [c_void_p, c_void_p]),
+    "ecrlink_transaction_receipt": (_u, [c_void_p, _bytes, c_size_t, POINTER(c_size_t)]),
+    "ecrlink_transaction_status_count": (_u, [c_void_p, POINTER(_u)]),
+    "ecrlink_transaction_status_at": (_u, [c_void_p, _u, c_void_p]),
+    "ecrlink_transaction_error": (_u, [c_void_p, _bytes, c_size_t, POINTER(c_size_t)]),
 }
 for _name, (_restype, _argtypes) in _SIGNATURES.items():
     _function = getattr(lib, _name)

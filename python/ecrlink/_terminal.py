@@ -176,6 +176,62 @@ def _tags_of(handle):
     return tags
 
 
+class Recovered:
+    """What became of one transaction, read back from a journal after a restart.
+    `outcome` is one of "not found", "not sent" (it may be sent again), "sent, no
+    answer" (ask the terminal; never send the same request again blindly),
+    "answered", "answered, acknowledgement not delivered" (check at the terminal).
+    `reference` (str), `result` (what the transaction returned, None when the
+    register stopped during it or could not record it), `answer` (a Message of
+    the terminal's final answer, or None), `receipt` (bytes or None), `status`
+    (the status messages, each a dict of tags). Values the journal masks read as
+    b"*"."""
+
+    def __init__(self, handle):
+        outcome, result, count = c_uint(0), c_uint(0), c_uint(0)
+        _check(lib.ecrlink_transaction_outcome(handle, byref(outcome)))
+        self.outcome = lib.ecrlink_outcome_text(outcome.value).decode()
+        self.reference = _capi.copy_out(lib.ecrlink_transaction_reference, handle)[1].decode(errors="replace")
+        self.result = result.value if lib.ecrlink_transaction_result(handle, byref(result)) == 0 else None
+        self.receipt = _capi.copy_out(lib.ecrlink_transaction_receipt, handle)[1] or None
+        with _Native() as message:
+            self.answer = Message(_tags_of(message)) if lib.ecrlink_transaction_answer(handle, message) == 0 else None
+            _check(lib.ecrlink_transaction_status_count(handle, byref(count)))
+            self.status = []
+            for index in range(count.value):
+                _check(lib.ecrlink_transaction_status_at(handle, index, message))
+                self.status.append(_tags_of(message))
+
+    def __repr__(self):
+        return "Recovered(%r, reference=%r, result=%r)" % (self.outcome, self.reference, self.result)
+
+
+def _recover(read, *args):
+    handle = c_void_p()
+    _check(lib.ecrlink_transaction_new(byref(handle)))
+    try:
+        rc = read(*args, handle)
+        if rc != 0:
+            _check(rc, _capi.copy_out(lib.ecrlink_transaction_error, handle)[1].decode(errors="replace"))
+        return Recovered(handle)
+    finally:
+        lib.ecrlink_transaction_release(handle)
+
+
+def last_transaction(journal):
+    """The last transaction of the journal at path `journal`, a Recovered (outcome
+    "not found" when it holds none). EcrError 103 when the file cannot be read,
+    112 when it is not a journal. Reads only the end of the file."""
+    return _recover(lib.ecrlink_journal_last, str(journal).encode())
+
+
+def find_transaction(journal, reference):
+    """The latest transaction with `reference` in the journal at path `journal`
+    (and its rotated files), a Recovered; outcome "not found" when there is none:
+    nothing was sent for it. Failures as last_transaction()."""
+    return _recover(lib.ecrlink_journal_find, str(journal).encode(), str(reference).encode())
+
+
 class _Line:
     """The library's protocol object of one Terminal. Calls on it run one at a
     time, on the caller's thread or on a transaction's worker; close() (also
@@ -268,13 +324,22 @@ class Terminal:
     """One payment terminal at an address such as "serial:/dev/ttyUSB0?baud=115200"
     or "tcp:192.168.1.20:5000", opened at once. Calls run one at a time; cancel()
     and close() may come from any thread. A Terminal that is dropped without
-    close() is closed by its finaliser, so the device does not stay locked."""
+    close() is closed by its finaliser, so the device does not stay locked.
 
-    def __init__(self, address, flag=True):
+    `journal` (a path) keeps the journal of every transaction in that file
+    (appended to; rotated at the next transaction once past `rotate_bytes`, None:
+    16 MiB): its intent before the request goes out, the line, and how it ended;
+    an answer is acknowledged only once it is on disk (EcrError 117 otherwise).
+    After a restart, last_transaction(path) tells what became of the last one."""
+
+    def __init__(self, address, flag=True, journal=None, rotate_bytes=None):
         self._line = line = _Line()
         self._finalizer = weakref.finalize(self, line.close)
         _check(lib.ecrlink_proto_new(byref(line.proto)))
         try:
+            if journal is not None:
+                _check(lib.ecrlink_proto_use_journal(line.proto, str(journal).encode(), rotate_bytes or 0),
+                       self._reason())
             _check(lib.ecrlink_proto_use_address(line.proto, address.encode()), self._reason())
             _check(lib.ecrlink_proto_open(line.proto, 1 if flag else 0), self._reason())
         except BaseException:
@@ -333,7 +398,8 @@ class Terminal:
         on_status(dict) with each status message on this thread. `idle` (no frame from
         the terminal) and `timeout` (the whole transaction) are in seconds; None keeps
         the library's defaults (90 and 300). `reference` (the register's receipt or
-        order number) goes to the library's journal with the request.
+        order number, one per transaction) goes to the journal with the request:
+        find_transaction(journal, reference) finds it again.
 
         The terminal's answer is never thrown away:
         - code 323 (the answer arrived, its acknowledgement did not reach the

@@ -136,6 +136,21 @@ class TerminalTest(unittest.TestCase):
         gc.collect()
         ecrlink.Terminal(address).close()
 
+    def test_journal_tells_after_a_restart_what_became_of_a_transaction(self):
+        directory = tempfile.TemporaryDirectory(prefix="ecrlink_")
+        self.addCleanup(directory.cleanup)
+        journal = os.path.join(directory.name, "terminal.journal")
+        with ecrlink.Terminal(self.simulator("purchase"), journal=journal) as terminal:
+            terminal.transaction({1: 1, 4: 1250}, reference="R-0042")
+        for last in (ecrlink.last_transaction(journal), ecrlink.find_transaction(journal, "R-0042")):
+            self.assertEqual((last.outcome, last.reference, last.result), ("answered", "R-0042", 0))
+            self.assertEqual((last.answer[2], last.answer.number(4), [s[2] for s in last.status]),
+                             (b"APPROVED", 1250, [b"PROCESSING", b"INSERT CARD"]))
+            self.assertTrue(last.receipt.endswith(b"THANK YOU\n"))
+        self.assertEqual(ecrlink.find_transaction(journal, "R-0043").outcome, "not found")
+        with self.assertRaisesRegex(ecrlink.EcrError, "^103 .*missing: No such file"):
+            ecrlink.last_transaction(journal + ".missing")
+
     def test_open_failure_tells_why_and_the_library_logs_it(self):
         ecrlink.enable_log(1)
         self.addCleanup(ecrlink.enable_log, 0)

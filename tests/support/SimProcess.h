@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The ecrlink program run as a person would: in a process group of its own, its output in a file; and the
-// simulated terminal in the background. The including test defines ECRLINK_TOOL, the program's path.
+// simulated terminal in the background. The including test defines ECRLINK_TOOL, the program's path, and
+// ECRLINK_EMULATOR, the command that runs a program of this build (empty for the machine's own).
 #pragma once
 
 #include <gmock/gmock.h>
@@ -10,6 +11,8 @@
 #include <chrono>
 #include <csignal>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 #include <regex>
 #include <string>
 #include <thread>
@@ -35,10 +38,12 @@ inline std::string slurp(const std::string& path) {
     return {std::istreambuf_iterator<char>(file), {}};
 }
 
-// Starts the program (or another, `tool` false) in a process group of its own, stdout and stderr going to the file `output`;
-// it is killed after 60 s.
+// Starts the program (or another of this build, `tool` false) in a process group of its own, stdout and stderr going
+// to the file `output`, through the emulator when the build is for another processor; it is killed after 60 s.
 inline pid_t start(Args args, const std::string& output, bool tool = true) {
     if (tool) args.insert(args.begin(), ECRLINK_TOOL);
+    std::istringstream emulator(ECRLINK_EMULATOR);
+    args.insert(args.begin(), std::istream_iterator<std::string>(emulator), {});
     args.insert(args.begin(), {"timeout", "-s", "KILL", "60"});
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(&a[0]);
@@ -54,10 +59,10 @@ inline pid_t start(Args args, const std::string& output, bool tool = true) {
 
 struct Outcome { int exitCode; std::string output; }; // exit code 137: killed at the time limit
 
-inline Outcome run(const Args& args) {
+inline Outcome run(const Args& args, bool tool = true) {
     const std::string file = tempFile("out.txt", "");
     int status = 0;
-    ::waitpid(start(args, file), &status, 0);
+    ::waitpid(start(args, file, tool), &status, 0);
     const Outcome result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(file)};
     std::remove(file.c_str());
     return result;

@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: MIT
 // The ecrlink command-line program: a simulated payment terminal, the
-// register side of a dialogue, a frame decoder and a self-contained demo.
+// register side of a dialogue, the reader of its journal, a frame decoder and a
+// self-contained demo.
 
 #include "commands/Console.h"
 #include "commands/DecodeCommand.h"
 #include "commands/DemoCommand.h"
+#include "commands/JournalCommand.h"
 #include "commands/LogPump.h"
 #include "register/RegisterSession.h"
 #include "sim/Scenario.h"
@@ -61,9 +63,11 @@ int main(int argc, char** argv) {
 
     CLI::App app{"ecrlink: talk to a card payment terminal, or play one"};
     app.require_subcommand(1);
-    int verbose = 0;
+    // A count per command: CLI11 from 2.2 on writes the options of every command back after parsing, the
+    // unused ones too, so a count shared between commands would end as the last unused command's 0.
+    std::map<const CLI::App*, int> verbosity;
     auto addVerbose = [&](CLI::App* command) {
-        command->add_flag("-v,--verbose", verbose, "show the library's log lines on stderr; twice: also the bytes");
+        command->add_flag("-v,--verbose", verbosity[command], "show the library's log lines on stderr; twice: also the bytes");
     };
 
     // The dialogue's two time-outs, for every command that runs one.
@@ -114,11 +118,17 @@ int main(int argc, char** argv) {
     sendApp->add_option("--receipt", send.receiptFile, "save the receipt to FILE");
     addTimeouts(sendApp, send.idleMs, send.overallMs);
     CLI::Option* sendCapture = sendApp->add_option("--capture", send.captureFile, "record the line to a capture FILE");
+    CLI::Option* sendJournal =
+        sendApp->add_option("--journal", send.journalFile,
+                            "keep the transaction in the journal FILE (appended): its intent before the request, the "
+                            "line, its outcome; no ACK for an answer that is not on disk")
+            ->excludes(sendCapture);
+    sendApp->add_option("--reference", send.reference, "the transaction's reference in the journal, e.g. R-0042")
+        ->needs(sendJournal);
     std::vector<std::uint32_t> masked;
-    sendApp->add_option("--mask", masked, "tag numbers whose values the capture hides, e.g. 5,6")
-        ->delimiter(',')
-        ->needs(sendCapture);
-    sendApp->add_flag("--journal", send.journal, "sync the capture to disk before each ACK")->needs(sendCapture);
+    CLI::Option* maskOption =
+        sendApp->add_option("--mask", masked, "tag numbers whose values the capture or the journal hides, e.g. 5,6")
+            ->delimiter(',');
     addVerbose(sendApp);
 
     std::vector<std::string> hexWords;
@@ -143,6 +153,16 @@ int main(int argc, char** argv) {
     soakApp->add_option("--seed", soak.seed, "seed of the faults")->capture_default_str();
     soakApp->add_option("--scenario", soak.scenario, "scenario of the terminal; it must echo tag 4")->capture_default_str();
     addTimeouts(soakApp, soak.idleMs, soak.overallMs);
+
+    std::string journalFile, journalReference;
+    CLI::App* journalApp = app.add_subcommand("journal", "what became of the last transaction of a journal FILE (or of the one with --reference)");
+    journalApp->add_option("file", journalFile, "the journal, as written by send --journal")->required();
+    CLI::Option* journalReferenceOption = journalApp->add_option("--reference", journalReference, "the transaction with this reference");
+    journalApp->footer("\nThe first line is the outcome: 'outcome: not sent', 'outcome: sent, no answer' (ask the terminal;\n"
+                       "never send the same request again blindly), 'outcome: answered' or\n"
+                       "'outcome: answered, acknowledgement not delivered' (check the transaction at the terminal).\n"
+                       "Exit status: 0 a transaction found, 1 none, 2 the file cannot be read or is not a journal.");
+    addVerbose(journalApp);
 
     CLI::App* demoApp = app.add_subcommand("demo", "a whole purchase against the simulated terminal, in this process");
     addVerbose(demoApp);
@@ -189,7 +209,7 @@ int main(int argc, char** argv) {
         bool known = false;
         for (const CLI::App* command : app.get_subcommands({})) known = known || command->check_name(argv[1]);
         if (!known) {
-            Console::err(std::string("ecrlink: unknown command '") + argv[1] + "' (commands: sim, send, decode, demo, soak"
+            Console::err(std::string("ecrlink: unknown command '") + argv[1] + "' (commands: sim, send, journal, decode, demo, soak"
 #if ECRLINK_SERVE
                          ", serve"
 #endif
@@ -217,11 +237,19 @@ int main(int argc, char** argv) {
         sigaddset(&cancelling, SIGTERM);
         pthread_sigmask(SIG_BLOCK, &cancelling, nullptr);
     }
+    int verbose = 0;
+    for (const auto& [command, count] : verbosity)
+        if (command->parsed()) verbose = count;
     std::unique_ptr<LogPump> pump;
     if (verbose) pump = std::make_unique<LogPump>(stderr, verbose > 1 ? 2 : 1);
     if (simApp->parsed()) return SimCommand::run(sim);
     if (soakApp->parsed()) return SoakCommand::run(soak);
+    if (journalApp->parsed()) return JournalCommand::run(journalFile, *journalReferenceOption ? &journalReference : nullptr);
     if (sendApp->parsed()) {
+        if (*maskOption && !*sendCapture && !*sendJournal) {
+            Console::err("ecrlink: send: --mask needs --capture or --journal\n");
+            return BadArguments;
+        }
         send.masked.insert(masked.begin(), masked.end());
         send.wireTrace = verbose > 1;
         return sendCommand(tagTexts, send);

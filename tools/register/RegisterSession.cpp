@@ -7,6 +7,7 @@
 #include "ecrlink/CaptureChannel.h"
 #include "ecrlink/ChannelFactory.h"
 #include "ecrlink/ECRProto.h"
+#include "ecrlink/Journal.h"
 #include "ecrlink/TLVMessage.h"
 
 #include <atomic>
@@ -37,10 +38,11 @@ std::vector<RawTag> RegisterSession::tagsOf(CTLVMessage& message) {
 
 namespace {
 
-// "CODE TEXT", and the system's reason when the channel kept one.
-std::string describe(unsigned int code, const Communication::Channel& channel) {
+// "CODE TEXT", and the system's reason when the channel (or else the journal) kept one.
+std::string describe(unsigned int code, const Communication::Channel& channel, const Communication::Journal& journal) {
     std::string text = std::to_string(code) + " " + ecrlinkResultText(code);
-    const std::string reason = channel.lastError();
+    std::string reason = channel.lastError();
+    if (reason.empty()) reason = journal.lastError(); // the intent or the outcome could not be recorded
     if (!reason.empty() && code != ECRPResult::IdleTimeout && code != ECRPResult::OverallTimeout &&
         code != ECRPResult::Cancelled)
         text += ": " + reason;
@@ -89,13 +91,23 @@ int RegisterSession::run(const Options& options) {
         Console::err("ecrlink: bad address '" + options.address + "': " + error + "\n");
         return 2;
     }
-    if (!options.captureFile.empty() || options.wireTrace)
-        channel = new Communication::CaptureChannel(
-            channel, {options.captureFile, options.masked, options.journal, options.wireTrace});
+    // Nothing goes to the terminal before the journal can record it.
+    Communication::Journal::Options journaling;
+    journaling.maskedTags = options.masked;
+    Communication::Journal journal(journaling);
+    if (!options.journalFile.empty() && journal.open(options.journalFile) != Communication::CommOk) {
+        Communication::destroyCommIns(channel);
+        Console::err("ecrlink: " + journal.lastError() + "\n");
+        return 1;
+    }
+    if (journal.isOpen())
+        channel = new Communication::CaptureChannel(channel, journal, {{}, {}, false, options.wireTrace});
+    else if (!options.captureFile.empty() || options.wireTrace)
+        channel = new Communication::CaptureChannel(channel, {options.captureFile, options.masked, false, options.wireTrace});
     CECRProto proto;
     proto.setCommunication(channel);
     if (const unsigned int opened = proto.open(true)) {
-        Console::err("ecrlink: open " + options.address + ": " + describe(opened, *channel) + "\n");
+        Console::err("ecrlink: open " + options.address + ": " + describe(opened, *channel, journal) + "\n");
         return 1;
     }
 
@@ -105,6 +117,7 @@ int RegisterSession::run(const Options& options) {
     Console::out("register -> terminal: request\n" + TagTable::table(options.request, ByteOrder::MsbFirst, false));
 
     CECRDialogue dialogue(proto);
+    if (journal.isOpen()) dialogue.setJournal(&journal);
     dialogue.setIdleTimeout(options.idleMs);
     dialogue.setOverallTimeout(options.overallMs);
     dialogue.onStatus([](CTLVMessage& status) {
@@ -115,7 +128,7 @@ int RegisterSession::run(const Options& options) {
     unsigned int result = 0;
     {
         CancelOnSignal signals(dialogue);
-        result = dialogue.run(request, answer);
+        result = dialogue.run(request, answer, options.reference);
     }
     for (unsigned int code : dialogue.recovered())
         Console::out("terminal -> register: went on after " + std::to_string(code) + " " + ecrlinkResultText(code) +
@@ -125,7 +138,7 @@ int RegisterSession::run(const Options& options) {
     // An answer whose ACK did not reach the terminal is shown all the same: it is what the terminal decided.
     const bool answered = result == ECRPResult::Ok || result == ECRPResult::AnswerNotAcknowledged;
     if (!answered) {
-        Console::err("ecrlink: send: " + describe(result, *channel) + "\n");
+        Console::err("ecrlink: send: " + describe(result, *channel, journal) + "\n");
         return 1;
     }
     if (!receiptText.empty())
@@ -147,7 +160,12 @@ int RegisterSession::run(const Options& options) {
                      " bytes)\n");
     }
     if (result == ECRPResult::AnswerNotAcknowledged) {
-        Console::err("ecrlink: send: " + describe(result, *channel) + " (check the transaction at the terminal)\n");
+        Console::err("ecrlink: send: " + describe(result, *channel, journal) + " (check the transaction at the terminal)\n");
+        return 1;
+    }
+    // The answer stands; a journal that could not record how the run ended must not go unnoticed.
+    if (!journal.lastError().empty()) {
+        Console::err("ecrlink: " + journal.lastError() + "\n");
         return 1;
     }
     return 0;

@@ -23,8 +23,9 @@ public:
         unsigned int overallMs = CECRDialogue::DefaultOverallTimeoutMs; ///< whole dialogue
         std::string receiptFile;      ///< where to save the receipt; empty: nowhere
         std::string captureFile;      ///< capture of the line; empty: none
-        std::set<std::uint32_t> masked; ///< tags whose values the capture hides
-        bool journal = false;         ///< capture synced to disk before each ACK
+        std::string journalFile;      ///< the transaction's journal; empty: none
+        std::string reference;        ///< the transaction's reference in the journal
+        std::set<std::uint32_t> masked; ///< tags whose values the capture or the journal hides
         bool wireTrace = false;       ///< the bytes as hex lines on the log (level 2)
     };
 
