@@ -19,6 +19,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -40,7 +41,8 @@ inline std::string slurp(const std::string& path) {
 
 // Starts the program (or another of this build, `tool` false) in a process group of its own, stdout and stderr going
 // to the file `output`, through the emulator when the build is for another processor; it is killed after 60 s.
-inline pid_t start(Args args, const std::string& output, bool tool = true) {
+// `fileLimit`, when not 0, is the most bytes it may write to a file: a write past it fails with EFBIG.
+inline pid_t start(Args args, const std::string& output, bool tool = true, rlim_t fileLimit = 0) {
     if (tool) args.insert(args.begin(), ECRLINK_TOOL);
     std::istringstream emulator(ECRLINK_EMULATOR);
     args.insert(args.begin(), std::istream_iterator<std::string>(emulator), {});
@@ -53,16 +55,21 @@ inline pid_t start(Args args, const std::string& output, bool tool = true) {
     ::dup2(fd, 1);
     ::dup2(fd, 2);
     ::setpgid(0, 0);
+    if (fileLimit != 0) {
+        const rlimit limit{fileLimit, fileLimit};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        ::signal(SIGXFSZ, SIG_IGN);
+    }
     ::execvp(argv[0], argv.data());
     ::_exit(127);
 }
 
 struct Outcome { int exitCode; std::string output; }; // exit code 137: killed at the time limit
 
-inline Outcome run(const Args& args, bool tool = true) {
+inline Outcome run(const Args& args, bool tool = true, rlim_t fileLimit = 0) {
     const std::string file = tempFile("out.txt", "");
     int status = 0;
-    ::waitpid(start(args, file, tool), &status, 0);
+    ::waitpid(start(args, file, tool, fileLimit), &status, 0);
     const Outcome result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(file)};
     std::remove(file.c_str());
     return result;
