@@ -75,8 +75,10 @@ need_fuzzer() {
 }
 
 base=(cmake ninja-build g++)
-tool=("${base[@]}" libcli11-dev help2man)
-tests=("${base[@]}" libcli11-dev libgtest-dev libgmock-dev nftables iproute2 chromium) # chromium: the capture page test
+serve=(libboost-dev nlohmann-json3-dev) # ecrlink serve: Boost.Beast, JSON
+tool=("${base[@]}" libcli11-dev "${serve[@]}" help2man)
+# chromium: the pages' tests; python3 and curl: the service's
+tests=("${base[@]}" libcli11-dev "${serve[@]}" libgtest-dev libgmock-dev nftables iproute2 chromium python3 curl)
 arches=(arm64 armhf i386 s390x)
 
 # The architecture of a cross command, checked.
@@ -92,7 +94,7 @@ arch_of() {
 # Debian's cross toolchain, qemu-user to run what it builds (no binfmt_misc needed) and GoogleTest's
 # source, built with the cross compiler.
 need_cross() {
-    need "${base[@]}" libcli11-dev googletest "crossbuild-essential-$1" qemu-user
+    need "${base[@]}" libcli11-dev "${serve[@]}" googletest "crossbuild-essential-$1" qemu-user
 }
 
 # The target's C and C++ libraries as packages of that architecture, so that dpkg-shlibdeps finds
@@ -108,7 +110,7 @@ need_multiarch() {
 
 deps() {
     case "${1:-all}" in
-    demo) need "${base[@]}" libcli11-dev ;;
+    demo) need "${base[@]}" libcli11-dev "${serve[@]}" ;;
     test)
         case "${2:-dev}" in
         clang) need "${tests[@]}" clang ;;
@@ -116,7 +118,7 @@ deps() {
         release) need "${tests[@]}" libbenchmark-dev ;;
         *) need "${tests[@]}" ;;
         esac ;;
-    fuzz) need "${base[@]}"; need_fuzzer ;;
+    fuzz) need "${base[@]}" nlohmann-json3-dev; need_fuzzer ;;
     bench) need "${tests[@]}" libbenchmark-dev valgrind ;;
     example) need "${tool[@]}" pkg-config ;;
     examples) need "${tool[@]}" python3 python3-pip python3-setuptools python3-wheel mono-mcs mono-runtime ;;

@@ -78,6 +78,20 @@ function(ecrlink_install_rest)
     DEPENDS ecrlink_tool ${_ecrlink_cmake_dir}/ecrlink.h2m
     COMMENT "Writing the man page ecrlink.1"
     VERBATIM)
-  add_custom_target(ecrlink_man ALL DEPENDS ${man})
-  install(FILES ${man} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
+  set(pages ${man})
+  if(TARGET ecrlink_serve)
+    # The service's own page, from `ecrlink serve --help`.
+    set(serve_man ${PROJECT_BINARY_DIR}/man/ecrlink-serve.1)
+    add_custom_command(OUTPUT ${serve_man}
+      COMMAND ${ECRLINK_HELP2MAN} --no-info --no-discard-stderr --version-string=${PROJECT_VERSION}
+        "--help-option=serve --help" "--name=offer a card payment terminal to the registers of this machine"
+        --include=${_ecrlink_cmake_dir}/ecrlink-serve.h2m --output=${serve_man} ${program}
+      COMMAND sed -i -e "s/^\\.TH ECRLINK /.TH ECRLINK-SERVE /" -e "s/^ecrlink \\\\- /ecrlink-serve \\\\- /" ${serve_man}
+      DEPENDS ecrlink_tool ${_ecrlink_cmake_dir}/ecrlink-serve.h2m
+      COMMENT "Writing the man page ecrlink-serve.1"
+      VERBATIM)
+    list(APPEND pages ${serve_man})
+  endif()
+  add_custom_target(ecrlink_man ALL DEPENDS ${pages})
+  install(FILES ${pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
 endfunction()

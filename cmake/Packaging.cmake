@@ -38,7 +38,9 @@ set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME ecrlink-tools)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION utils)
 set(CPACK_COMPONENT_TOOLS_DEPENDS lib)
 set(CPACK_DEBIAN_TOOLS_DESCRIPTION "cash register to payment terminal link - the ecrlink program
-A simulated terminal, the register side, a frame decoder and a demo.")
+A simulated terminal, the register side, a frame decoder and a demo; and
+ecrlink serve, which offers one terminal to the registers of the machine
+over HTTP and WebSocket on loopback, with its systemd unit.")
 
 # Built for another processor, the packages are that processor's Debian architecture.
 if(CMAKE_CROSSCOMPILING)

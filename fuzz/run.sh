@@ -14,7 +14,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
-all=(parse_dump recv_message send_message parse_input read_capture)
+all=(parse_dump recv_message send_message parse_input read_capture serve_request)
 build="$root/build/fuzz"
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"

@@ -15,6 +15,9 @@
 #include "commands/SoakCommand.h"
 #include "wire/TagSpec.h"
 #include "capture/CaptureDecode.h"
+#if ECRLINK_SERVE
+#include "serve/ServeCommand.h"
+#endif
 
 #include <CLI/CLI.hpp>
 
@@ -164,12 +167,53 @@ int main(int argc, char** argv) {
     CLI::App* demoApp = app.add_subcommand("demo", "a whole purchase against the simulated terminal, in this process");
     addVerbose(demoApp);
 
+#if ECRLINK_SERVE
+    ServeCommand::Options serve;
+    std::vector<std::uint32_t> serveMasked;
+    CLI::App* serveApp = app.add_subcommand(
+        "serve", "hold one terminal and offer it to registers over HTTP and WebSocket on loopback and a unix socket");
+    serveApp->footer(
+        "\nEvery request carries the token: Authorization: Bearer TOKEN (a browser's WebSocket offers the\n"
+        "subprotocols ecrlink.v1 and bearer.TOKEN). The token is made on the first start, 64 hex digits from\n"
+        "the system's random source, in a file only this user can read. Requests whose Host is not a loopback\n"
+        "name (DNS rebinding) get 421; a browser origin not given with --allow-origin gets 403.\n\n"
+        "API (docs/service.md): POST /v1/transactions {\"reference\": \"R-1\", \"tags\": {\"2\": \"PURCHASE\",\n"
+        "\"4\": \"u32:1250\"}} starts one (202; 409 while another runs or when the reference was sent before);\n"
+        "GET /v1/transactions/REFERENCE[?wait=SECONDS] its outcome (running, not sent, failed, sent, no\n"
+        "answer, answered, answered, acknowledgement not delivered), with wait once it has ended;\n"
+        "POST /v1/transactions/REFERENCE/cancel; GET /v1/health;\n"
+        "GET /metrics (Prometheus); GET /v1/events (WebSocket: events, and the same requests as messages).\n"
+        "A request is sent to the terminal once: whatever became of it, it is never sent again.\n\n"
+        "Exit status: 0 stopped by SIGINT or SIGTERM (the first lets the running transaction end, a second\n"
+        "cancels it); 1 the service cannot start; 2 bad arguments.");
+    serveApp->add_option("address", serve.address, "the terminal: serial:DEVICE[?baud=N] or tcp:HOST:PORT")->required();
+    serveApp->add_option("--listen", serve.listen, "HOST:PORT to listen on; a HOST beyond loopback is reachable from the network")
+        ->capture_default_str();
+    serveApp->add_option("--socket", serve.socket,
+                         "unix socket PATH (default $RUNTIME_DIRECTORY/serve.sock, else DIR/serve.sock); none: no socket");
+    serveApp->add_option("--journal", serve.journalDir,
+                         "DIR of the journal, the token and the lock (default $STATE_DIRECTORY, else "
+                         "$XDG_STATE_HOME/ecrlink or ~/.local/state/ecrlink)");
+    serveApp->add_option("--token-file", serve.tokenFile, "FILE of the token (default DIR/token); made when missing");
+    serveApp->add_option("--allow-origin", serve.allowOrigins,
+                         "a browser ORIGIN that may use the service, e.g. https://till.example.com (repeatable)")
+        ->allow_extra_args(false);
+    serveApp->add_option("--mask", serveMasked, "tag numbers whose values never reach the log, the journal or the API, e.g. 5,6")
+        ->delimiter(',');
+    addTimeouts(serveApp, serve.idleMs, serve.overallMs);
+    addVerbose(serveApp);
+#endif
+
     // CLI11 would only say that a command is missing.
     if (argc > 1 && argv[1][0] != '-') {
         bool known = false;
         for (const CLI::App* command : app.get_subcommands({})) known = known || command->check_name(argv[1]);
         if (!known) {
-            Console::err(std::string("ecrlink: unknown command '") + argv[1] + "' (commands: sim, send, journal, decode, demo, soak)\n");
+            Console::err(std::string("ecrlink: unknown command '") + argv[1] + "' (commands: sim, send, journal, decode, demo, soak"
+#if ECRLINK_SERVE
+                         ", serve"
+#endif
+                         ")\n");
             return BadArguments;
         }
     }
@@ -210,6 +254,13 @@ int main(int argc, char** argv) {
         send.wireTrace = verbose > 1;
         return sendCommand(tagTexts, send);
     }
+#if ECRLINK_SERVE
+    if (serveApp->parsed()) {
+        serve.masked.insert(serveMasked.begin(), serveMasked.end());
+        serve.wireTrace = verbose > 1;
+        return ServeCommand::run(serve);
+    }
+#endif
     if (decodeApp->parsed()) {
         if (!captureFile.empty()) return CaptureDecode::run(captureFile, htmlFile);
         if (hexWords.empty()) {
