@@ -146,7 +146,7 @@ deps() {
 
 build() {
     local preset=$1; shift
-    local extra=()
+    local extra=("$@")
     [ "${ECRLINK_WERROR:-0}" = 1 ] && extra+=(-DCMAKE_COMPILE_WARNING_AS_ERROR=ON)
     echo "building preset $preset (log: $logs/build-$preset.log)"
     quiet "build-$preset" sh -c 'cmake --preset "$0" "$@" && cmake --build --preset "$0" -j "$(nproc)"' \
@@ -186,7 +186,8 @@ test)
 cross)
     arch=$(arch_of "${1:-}")
     deps cross "$arch"
-    build "cross-$arch"
+    # ECRLINK_CROSS_SERVE=OFF leaves `ecrlink serve` out (its tests run natively only).
+    build "cross-$arch" -DECRLINK_BUILD_SERVE="${ECRLINK_CROSS_SERVE:-ON}"
     # The test preset leaves out what cannot run under the emulator (label native; README says why).
     ctest --preset "cross-$arch" -j "$(nproc)" --timeout 120 --output-junit "$logs/tests-cross-$arch.xml"
     ;;
