@@ -14,7 +14,7 @@
 #                              (of this machine, or of ARCH), checked: architecture, copyright, C library floor
 #   ./build.sh abi             compares the libraries' ABI with the baseline in abi/
 #   ./build.sh abi-update      makes the current ABI the baseline (after an intended change; commit abi/)
-#   ./build.sh deps [COMMAND]  only the packages (those of COMMAND, or of every command)
+#   ./build.sh deps [COMMAND]  only the packages (those of COMMAND, of CI with `ci`, or of every command)
 # Package manager and build output go to build/logs/ and are shown only when a step fails.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -140,14 +140,22 @@ deps() {
         need "${tool[@]}" "${tests[@]}" pkg-config dpkg-dev file abigail-tools libbenchmark-dev valgrind ccache \
             clang libc++-dev libc++abi-dev googletest qemu-user "${arches[@]/#/crossbuild-essential-}"
         need_fuzzer ;;
+    ci) # what .ci/run uses, in one go
+        need "${tool[@]}" "${tests[@]}" pkg-config dpkg-dev file abigail-tools ccache clang googletest qemu-user \
+            crossbuild-essential-arm64 crossbuild-essential-armhf python3-pip python3-setuptools python3-wheel \
+            mono-mcs mono-runtime
+        need_fuzzer ;;
     *) echo "deps: unknown command $1" >&2; exit 2 ;;
     esac
 }
 
 build() {
     local preset=$1; shift
-    local extra=("$@")
+    local extra=("$@") more=()
     [ "${ECRLINK_WERROR:-0}" = 1 ] && extra+=(-DCMAKE_COMPILE_WARNING_AS_ERROR=ON)
+    # ECRLINK_CMAKE_ARGS: more -D options for every configuration (CI's lighter builds).
+    read -ra more <<<"${ECRLINK_CMAKE_ARGS:-}"
+    extra+=("${more[@]}")
     echo "building preset $preset (log: $logs/build-$preset.log)"
     quiet "build-$preset" sh -c 'cmake --preset "$0" "$@" && cmake --build --preset "$0" -j "$(nproc)"' \
         "$preset" "${extra[@]}"
@@ -186,8 +194,7 @@ test)
 cross)
     arch=$(arch_of "${1:-}")
     deps cross "$arch"
-    # ECRLINK_CROSS_SERVE=OFF leaves `ecrlink serve` out (its tests run natively only).
-    build "cross-$arch" -DECRLINK_BUILD_SERVE="${ECRLINK_CROSS_SERVE:-ON}"
+    build "cross-$arch" -DECRLINK_BUILD_SERVE=ON
     # The test preset leaves out what cannot run under the emulator (label native; README says why).
     ctest --preset "cross-$arch" -j "$(nproc)" --timeout 120 --output-junit "$logs/tests-cross-$arch.xml"
     ;;
