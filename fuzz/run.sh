@@ -21,7 +21,8 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 
 compile() { # DIR [CMAKE-ARGS...]: builds the targets, in the fuzz preset or in DIR
     local dir=$1; shift
-    if [ "$dir" = "$build" ]; then cmake --preset fuzz >/dev/null; else
+    [ "${ECRLINK_WERROR:-0}" = 1 ] && set -- "$@" -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
+    if [ "$dir" = "$build" ]; then cmake --preset fuzz "$@" >/dev/null; else
         cmake -S . -B "$dir" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug -DECRLINK_BUILD_FUZZ=ON \
             -DECRLINK_BUILD_TESTS=OFF -DECRLINK_BUILD_TOOLS=OFF "$@" >/dev/null; fi
     cmake --build "$dir" -j2 --target "${all[@]/%/_fuzz}" >/dev/null
