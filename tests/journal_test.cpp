@@ -258,7 +258,7 @@ TEST(Journal, WhatIsNotOnDiskIsNeitherSentNorAcknowledged) {
         TempDir dir;
         const std::string path = dir.file("terminal.journal");
         const auto limit = [&] {
-            rlimit r{std::filesystem::file_size(path) + 20, RLIM_INFINITY};
+            rlimit r{static_cast<rlim_t>(std::filesystem::file_size(path) + 20), RLIM_INFINITY};
             ::setrlimit(RLIMIT_FSIZE, &r);
         };
         const auto child = [&] {
