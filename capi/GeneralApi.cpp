@@ -5,6 +5,7 @@
 
 #include "ecrlink/ECRProto.h"
 #include "ecrlink/Logger.h"
+#include "wire/ResultTable.h"
 
 #include <string>
 #include <vector>
@@ -13,13 +14,7 @@ using namespace ecrlink_capi;
 
 extern "C" {
 
-const char* ecrlink_result_text(unsigned int code) {
-    switch (code) {
-    case ECRLINK_OUT_OF_MEMORY: return "out of memory";
-    case ECRLINK_FAILURE: return "unexpected failure inside the library";
-    default: return ecrlinkResultText(code);
-    }
-}
+const char* ecrlink_result_text(unsigned int code) { return ecrlink::wire::anyText(code); }
 
 const char* ecrlink_version(void) { return ecrlinkVersion(); }
 

@@ -5,8 +5,8 @@
 #include "JournalFile.h"
 #include "JournalState.h"
 
-#include "ecrlink/ECRProto.h"
 #include "ecrlink/Logger.h"
+#include "wire/Frame.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -66,7 +66,7 @@ struct CaptureChannel::State {
 
     // Before a write in journal mode: 0 when it may go out.
     int gate(const unsigned char* data, unsigned int length) {
-        if (length == 1 && data && data[0] == CECRProto::ACK && fromTerminal.frameJustEnded()) {
+        if (length == 1 && data && data[0] == ecrlink::wire::ACK && fromTerminal.frameJustEnded()) {
             // The answer the register acknowledges must be on disk before the ACK leaves.
             const int error = file->sync();
             record(capture::Sync, 0, error);
@@ -141,7 +141,7 @@ int CaptureChannel::write(const unsigned char* data, unsigned int length, unsign
     State& s = *state;
     count = 0;
     if (!s.inner) return CommNotConnected;
-    const bool loneEot = length == 1 && data && data[0] == CECRProto::EOT;
+    const bool loneEot = length == 1 && data && data[0] == ecrlink::wire::EOT;
     if (s.journaled && !loneEot) {
         if (!s.failed) s.failed = s.gate(data, length) != 0;
         if (s.failed) {

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "ecrlink/Channel.h"
 
-#include "CommText.h"
+#include "wire/ResultTable.h"
 
 #include <cstdint>
 
@@ -55,9 +55,6 @@ void destroyCommIns(ICommunication* channel) {
     delete dynamic_cast<Channel*>(channel);
 }
 
-const char* commErrorText(int code) {
-    const char* text = commTextOrNull(code);
-    return text ? text : "unknown channel error";
-}
+const char* commErrorText(int code) { return ecrlink::wire::channelText(code); }
 
 } // namespace Communication
