@@ -3,6 +3,15 @@
 
 namespace ecrlink::wire {
 
+namespace {
+constexpr bool codesUnique() {
+    for (const Result& a : Results)
+        if (findResult(a.code) != &a) return false;
+    return true;
+}
+static_assert(codesUnique(), "a code stands twice in the result table");
+} // namespace
+
 const char* libraryText(unsigned int code) {
     const Result* r = findResult(code);
     return r && r->space != Space::CApi ? r->text : UnknownResult;
