@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-using namespace ecrlink_capi;
+using namespace ecrlink::capi;
 
 extern "C" {
 

@@ -6,8 +6,7 @@
 
 #include <cstring>
 
-namespace Communication {
-namespace capture {
+namespace ecrlink::comm {
 
 namespace wire = ecrlink::wire;
 
@@ -128,5 +127,4 @@ void FrameTracker::feed(unsigned char* bytes, std::size_t n, const FrameDone& fr
     }
 }
 
-} // namespace capture
-} // namespace Communication
+} // namespace ecrlink::comm

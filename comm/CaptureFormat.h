@@ -15,8 +15,7 @@
 #include <string>
 #include <vector>
 
-namespace Communication {
-namespace capture {
+namespace ecrlink::comm {
 
 /// "ECRLCAP" and the format version: 1 without record trailers (read only),
 /// 2 with them (written).
@@ -112,5 +111,4 @@ private:
     bool justEnded = false;
 };
 
-} // namespace capture
-} // namespace Communication
+} // namespace ecrlink::comm

@@ -9,14 +9,14 @@ namespace Communication {
 namespace {
 
 // Streams the events of a capture to `sink`, a block of the file at a time.
-int readEvents(const std::string& path, const capture::EventBuilder::Sink& sink, bool& truncated,
+int readEvents(const std::string& path, const ecrlink::comm::EventBuilder::Sink& sink, bool& truncated,
                std::string& error) {
     truncated = false;
-    capture::RecordReader reader;
+    ecrlink::comm::RecordReader reader;
     if (const int rc = reader.open(path, error)) return rc;
-    capture::EventBuilder events(sink);
-    capture::Record record;
-    std::uint64_t at = capture::RecordReader::First, after = 0;
+    ecrlink::comm::EventBuilder events(sink);
+    ecrlink::comm::Record record;
+    std::uint64_t at = ecrlink::comm::RecordReader::First, after = 0;
     while (reader.next(at, record, after)) {
         events.feed(record);
         at = after;

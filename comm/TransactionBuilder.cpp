@@ -4,8 +4,9 @@
 #include "wire/DumpWalk.h"
 #include "wire/Frame.h"
 
-namespace Communication {
-namespace capture {
+namespace ecrlink::comm {
+
+using namespace Communication;
 
 namespace {
 
@@ -143,5 +144,4 @@ void TransactionBuilder::finish(JournalTransaction& out) {
         out.outcome = JournalTransaction::NotSent;
 }
 
-} // namespace capture
-} // namespace Communication
+} // namespace ecrlink::comm
