@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "commands/DecodeCommand.h"
 
-#include "commands/Console.h"
+#include "base/Console.h"
 #include "wire/TagTable.h"
 #include "wire/WireDump.h"
 

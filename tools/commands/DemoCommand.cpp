@@ -2,7 +2,7 @@
 #include "commands/DemoCommand.h"
 
 #include "sim/ByteLink.h"
-#include "commands/Console.h"
+#include "base/Console.h"
 #include "sim/PtyPort.h"
 #include "register/RegisterSession.h"
 #include "sim/Scenario.h"

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "commands/LogPump.h"
 
-#include "commands/Console.h"
+#include "base/Console.h"
 
 #include "ecrlink/Logger.h"
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "commands/SoakCommand.h"
 
-#include "commands/Console.h"
+#include "base/Console.h"
 #include "register/RegisterSession.h"
 #include "wire/TagTable.h"
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "serve/ServeCommand.h"
 
-#include "commands/Console.h"
+#include "base/Console.h"
 #include "serve/AccessPolicy.h"
 #include "serve/Api.h"
 #include "serve/EventHub.h"

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "sim/ByteLink.h"
 
-#include "capture/LineRecorder.h"
+#include "sim/LineRecorder.h"
 
 #include <algorithm>
 #include <chrono>

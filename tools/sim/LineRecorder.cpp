@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "capture/LineRecorder.h"
+#include "sim/LineRecorder.h"
 
 #include "ecrlink/CaptureChannel.h"
 

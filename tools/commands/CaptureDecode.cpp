@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "capture/CaptureDecode.h"
+#include "commands/CaptureDecode.h"
 
-#include "commands/Console.h"
+#include "base/Console.h"
 #include "capture/HtmlTimeline.h"
 #include "capture/Timeline.h"
 

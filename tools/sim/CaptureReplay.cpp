@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "capture/CaptureReplay.h"
+#include "sim/CaptureReplay.h"
 
 #include "capture/Timeline.h"
 

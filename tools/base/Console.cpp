@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "commands/Console.h"
+#include "base/Console.h"
 
 #include <mutex>
 
