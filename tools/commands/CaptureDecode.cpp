@@ -7,7 +7,7 @@
 
 #include <fstream>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 int CaptureDecode::run(const std::string& path, const std::string& htmlPath) {
     std::vector<Communication::CaptureEvent> events;
@@ -34,4 +34,4 @@ int CaptureDecode::run(const std::string& path, const std::string& htmlPath) {
     return 0;
 }
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

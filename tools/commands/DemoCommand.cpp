@@ -12,7 +12,7 @@
 #include <sstream>
 #include <thread>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 namespace DemoCommand {
 
@@ -58,4 +58,4 @@ int run() {
 }
 
 } // namespace DemoCommand
-} // namespace ecrtool
+} // namespace ecrlink::tool

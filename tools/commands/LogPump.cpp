@@ -8,7 +8,7 @@
 #include <chrono>
 #include <string>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 LogPump::LogPump(std::FILE* stream, int level) : out(stream) {
     Logger::get().enable(Logger::Level(level));
@@ -29,4 +29,4 @@ void LogPump::run() {
     }
 }
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

@@ -6,7 +6,7 @@
 
 #include <map>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 namespace SendCommand {
 
@@ -40,4 +40,4 @@ int run(const std::vector<std::string>& tagTexts, RegisterSession::Options optio
 
 } // namespace SendCommand
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

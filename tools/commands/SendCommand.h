@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 /// `ecrlink send`: the tags as given on the command line, checked, then one
 /// dialogue through RegisterSession. Blocks until the dialogue ends.
@@ -18,4 +18,4 @@ int run(const std::vector<std::string>& tagTexts, RegisterSession::Options optio
 
 } // namespace SendCommand
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

@@ -19,7 +19,7 @@
 
 #include <unistd.h>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 namespace {
 
@@ -155,4 +155,4 @@ int run(const Options& options) {
 
 } // namespace SimCommand
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

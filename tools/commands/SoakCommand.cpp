@@ -26,7 +26,7 @@
 
 extern char** environ;
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 namespace {
 
@@ -308,4 +308,4 @@ int SoakCommand::run(const Options& o) {
     return ok ? 0 : 1;
 }
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

@@ -27,7 +27,7 @@
 
 #include <pthread.h>
 
-using namespace ecrtool;
+using namespace ecrlink::tool;
 
 namespace {
 

@@ -29,7 +29,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 namespace ServeCommand {
 
 namespace {
@@ -245,4 +245,4 @@ int run(Options options) {
 }
 
 } // namespace ServeCommand
-} // namespace ecrtool
+} // namespace ecrlink::tool

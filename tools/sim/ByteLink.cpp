@@ -9,7 +9,7 @@
 
 #include <unistd.h>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 namespace {
 
@@ -83,4 +83,4 @@ ByteLink::Status ByteLink::pause(int ms) {
     return stopRequested() ? Status::Stopped : Status::Ok;
 }
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

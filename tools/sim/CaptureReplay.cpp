@@ -7,7 +7,7 @@
 
 #include <chrono>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 namespace {
 
@@ -129,4 +129,4 @@ SimTerminal::Outcome CaptureReplay::play(ByteLink& link) {
     return SimTerminal::Outcome::Completed;
 }
 
-} // namespace ecrtool
+} // namespace ecrlink::tool
