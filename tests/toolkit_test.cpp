@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-using namespace ecrtool;
+using namespace ecrlink::tool;
 
 namespace {
 

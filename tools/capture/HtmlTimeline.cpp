@@ -5,7 +5,7 @@
 #include <cmath>
 #include <sstream>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 namespace {
 
@@ -182,4 +182,4 @@ std::string HtmlTimeline::page(const Timeline& timeline, const std::string& name
     return page.str();
 }
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

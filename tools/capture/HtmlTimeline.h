@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 /// A timeline as one self-contained HTML page: a sequence diagram of
 /// register and terminal on a time axis (inline SVG, CSS and a few lines of
@@ -18,4 +18,4 @@ public:
     static std::string page(const Timeline& timeline, const std::string& name, bool truncated);
 };
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

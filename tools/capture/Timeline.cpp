@@ -10,7 +10,7 @@
 #include <cstring>
 #include <ctime>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 namespace {
 
@@ -213,4 +213,4 @@ std::string Timeline::text() const {
     return out;
 }
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

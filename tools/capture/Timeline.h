@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 /// What a capture shows, one entry per thing that happened, ready to be
 /// printed or drawn: frames with their tags read in the byte order of their
@@ -55,4 +55,4 @@ public:
     std::vector<Entry> entries;
 };
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "commands/DecodeCommand.h"
 
-#include "commands/Console.h"
+#include "base/Console.h"
 #include "wire/TagTable.h"
 #include "wire/WireDump.h"
 
@@ -9,7 +9,7 @@
 
 #include <sstream>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 namespace {
 
@@ -105,4 +105,4 @@ int run(const std::string& hex, const std::string& orderText) {
 }
 
 } // namespace DecodeCommand
-} // namespace ecrtool
+} // namespace ecrlink::tool

@@ -2,13 +2,13 @@
 #include "commands/SimCommand.h"
 
 #include "sim/ByteLink.h"
-#include "commands/Console.h"
+#include "base/Console.h"
 #include "sim/PtyPort.h"
 #include "sim/Scenario.h"
 #include "sim/SimTerminal.h"
 #include "sim/TcpListener.h"
-#include "capture/CaptureReplay.h"
-#include "capture/LineRecorder.h"
+#include "sim/CaptureReplay.h"
+#include "sim/LineRecorder.h"
 
 #include <atomic>
 #include <csignal>
@@ -19,7 +19,7 @@
 
 #include <unistd.h>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 namespace {
 
@@ -155,4 +155,4 @@ int run(const Options& options) {
 
 } // namespace SimCommand
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "commands/SoakCommand.h"
 
-#include "commands/Console.h"
+#include "base/Console.h"
 #include "register/RegisterSession.h"
 #include "wire/TagTable.h"
 
@@ -26,7 +26,7 @@
 
 extern char** environ;
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 namespace {
 
@@ -308,4 +308,4 @@ int SoakCommand::run(const Options& o) {
     return ok ? 0 : 1;
 }
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "register/RegisterSession.h"
 
-#include "commands/Console.h"
+#include "base/Console.h"
 #include "wire/TagTable.h"
 
 #include "ecrlink/CaptureChannel.h"
@@ -17,7 +17,7 @@
 
 #include <pthread.h>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 std::vector<RawTag> RegisterSession::tagsOf(CTLVMessage& message) {
     std::vector<CTLVTag*> all;
@@ -171,4 +171,4 @@ int RegisterSession::run(const Options& options) {
     return 0;
 }
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "serve/ServeCommand.h"
 
-#include "commands/Console.h"
+#include "base/Console.h"
 #include "serve/AccessPolicy.h"
 #include "serve/Api.h"
 #include "serve/EventHub.h"
@@ -29,7 +29,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 namespace ServeCommand {
 
 namespace {
@@ -245,4 +245,4 @@ int run(Options options) {
 }
 
 } // namespace ServeCommand
-} // namespace ecrtool
+} // namespace ecrlink::tool

@@ -11,7 +11,7 @@
 
 #include <algorithm>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 namespace {
 
@@ -380,4 +380,4 @@ void TerminalWorker::end(unsigned int result, CECRDialogue& run) {
     checkLine();
 }
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

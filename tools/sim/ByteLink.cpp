@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "sim/ByteLink.h"
 
-#include "capture/LineRecorder.h"
+#include "sim/LineRecorder.h"
 
 #include <algorithm>
 #include <chrono>
@@ -9,7 +9,7 @@
 
 #include <unistd.h>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 namespace {
 
@@ -83,4 +83,4 @@ ByteLink::Status ByteLink::pause(int ms) {
     return stopRequested() ? Status::Stopped : Status::Ok;
 }
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 class LineRecorder;
 
@@ -52,4 +52,4 @@ private:
     LineRecorder* recorder = nullptr;
 };
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

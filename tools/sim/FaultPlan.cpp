@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <sstream>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 namespace {
 
@@ -145,4 +145,4 @@ std::string FaultPlan::summary() const {
            " silent_frames=" + std::to_string(c.silentFrames) + " silent_replies=" + std::to_string(c.silentReplies);
 }
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

@@ -5,7 +5,7 @@
 
 #include "ecrlink/ECRProto.h"
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 namespace {
 
@@ -289,4 +289,4 @@ std::vector<RawTag> SimTerminal::resolve(const std::vector<TagSpec>& specs) cons
     return tags;
 }
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

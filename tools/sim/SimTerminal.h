@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 /// The simulated payment terminal: plays a scenario against the register on
 /// a ByteLink and reports every frame and control byte it sees and sends.
@@ -70,4 +70,4 @@ private:
     int gapMs = 0;
 };
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

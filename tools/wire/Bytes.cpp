@@ -3,7 +3,7 @@
 
 #include "ecrlink/ECRProto.h"
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 namespace {
 int nibble(char c) {
@@ -132,4 +132,4 @@ std::uint8_t xorCheck(const std::uint8_t* data, std::size_t size) {
     return check;
 }
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -41,4 +41,4 @@ std::string byteName(std::uint8_t byte);
 /// Exclusive-or of all bytes, start value 0.
 std::uint8_t xorCheck(const std::uint8_t* data, std::size_t size);
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "wire/WireDump.h"
 
-namespace ecrtool {
+namespace ecrlink::tool {
 namespace WireDump {
 
 Bytes encode(const std::vector<RawTag>& tags, ByteOrder order) {
@@ -42,4 +42,4 @@ bool decode(const std::uint8_t* data, std::size_t size, ByteOrder order, std::ve
 }
 
 } // namespace WireDump
-} // namespace ecrtool
+} // namespace ecrlink::tool

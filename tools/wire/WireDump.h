@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 /// Dumps as raw records, in either header byte order. CTLVMessage reads only
 /// the incoming order and folds file pieces away, while the terminal side and
@@ -27,4 +27,4 @@ inline bool decode(const Bytes& data, ByteOrder order, std::vector<RawTag>& tags
 
 } // namespace WireDump
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

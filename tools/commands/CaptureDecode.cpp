@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: MIT
-#include "capture/CaptureDecode.h"
+#include "commands/CaptureDecode.h"
 
-#include "commands/Console.h"
+#include "base/Console.h"
 #include "capture/HtmlTimeline.h"
 #include "capture/Timeline.h"
 
 #include <fstream>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 int CaptureDecode::run(const std::string& path, const std::string& htmlPath) {
     std::vector<Communication::CaptureEvent> events;
@@ -34,4 +34,4 @@ int CaptureDecode::run(const std::string& path, const std::string& htmlPath) {
     return 0;
 }
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "capture/CaptureReplay.h"
+#include "sim/CaptureReplay.h"
 
 #include "capture/Timeline.h"
 
@@ -7,7 +7,7 @@
 
 #include <chrono>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 namespace {
 
@@ -129,4 +129,4 @@ SimTerminal::Outcome CaptureReplay::play(ByteLink& link) {
     return SimTerminal::Outcome::Completed;
 }
 
-} // namespace ecrtool
+} // namespace ecrlink::tool
