@@ -145,6 +145,5 @@ void CTLVTag::binToNum(const unsigned char* in, unsigned int& n) {
 
 void CTLVTag::binToNumR(const unsigned char* in, unsigned int& n) {
     if (in == nullptr) return;
-    n = static_cast<unsigned int>(in[0]) << 24 | static_cast<unsigned int>(in[1]) << 16 |
-        static_cast<unsigned int>(in[2]) << 8 | static_cast<unsigned int>(in[3]);
+    n = ecrlink::wire::getBigEndian(in);
 }

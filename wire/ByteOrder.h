@@ -21,29 +21,17 @@ inline void putBigEndian(unsigned char* out, std::uint32_t n) {
     std::memcpy(out, &n, sizeof n);
 }
 
-/// Reads 4 bytes least significant byte first.
-inline std::uint32_t getLittleEndian(const unsigned char* in) {
-    std::uint32_t n;
-    std::memcpy(&n, in, sizeof n);
-#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-    n = __builtin_bswap32(n);
-#endif
-    return n;
-}
-
-/// Reads 4 bytes most significant byte first.
-inline std::uint32_t getBigEndian(const unsigned char* in) {
-    std::uint32_t n;
-    std::memcpy(&n, in, sizeof n);
-#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    n = __builtin_bswap32(n);
-#endif
-    return n;
-}
-
+/// Reads 4 bytes in the given order: one load, turned round when the
+/// processor's order differs.
 inline std::uint32_t getU32(const unsigned char* in, ByteOrder order) {
-    return order == ByteOrder::MsbFirst ? getBigEndian(in) : getLittleEndian(in);
+    std::uint32_t n;
+    std::memcpy(&n, in, sizeof n);
+    constexpr bool littleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+    return (order == ByteOrder::MsbFirst) == littleEndian ? __builtin_bswap32(n) : n;
 }
+
+inline std::uint32_t getLittleEndian(const unsigned char* in) { return getU32(in, ByteOrder::LsbFirst); }
+inline std::uint32_t getBigEndian(const unsigned char* in) { return getU32(in, ByteOrder::MsbFirst); }
 
 /// Appends a 4-byte number in the given order.
 inline void putU32(std::vector<unsigned char>& out, std::uint32_t value, ByteOrder order) {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "capture/Timeline.h"
 
+#include "wire/CheckByte.h"
 #include "wire/TagTable.h"
 
 #include "ecrlink/ECRProto.h"
@@ -131,7 +132,7 @@ Timeline::Entry Timeline::entryOf(const CaptureEvent& e) {
         break;
     case CaptureEvent::Frame: {
         entry.kind = Kind::Frame;
-        const std::uint8_t check = xorCheck(e.data.data(), e.data.size());
+        const std::uint8_t check = wire::checkByteOf(e.data.data(), static_cast<unsigned int>(e.data.size()));
         entry.what = byteName(e.start) + " " + std::to_string(e.data.size()) + " bytes, check " +
                      (e.checkOk ? toHex(&check, 1) + " good" : "BAD");
         entry.bad = !e.checkOk;

@@ -251,7 +251,7 @@ void TerminalWorker::openLine() {
 }
 
 void TerminalWorker::checkLine() {
-    const int rc = proto.communication() ? proto.communication()->isOpened() : 105;
+    const int rc = proto.communication() ? proto.communication()->isOpened() : Communication::CommNotConnected;
     if (rc != 0) lineLost(static_cast<unsigned int>(rc));
 }
 

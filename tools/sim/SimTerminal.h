@@ -44,11 +44,7 @@ public:
     static constexpr int SendAttempts = 3;
 
 private:
-    struct Incoming {
-        std::uint8_t start = 0;
-        Bytes data;
-        std::uint8_t check = 0;
-    };
+    using Incoming = wire::FrameParser::Frame;
     enum class Got { Frame, Eot, Timeout, Closed, Stopped };
 
     Outcome answer(ByteLink& link, const ScenarioStep& step, bool first);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "wire/Frame.h"
 #include "wire/RawTag.h"
 
 #include <string>
@@ -14,7 +15,7 @@ namespace ecrlink::tool {
 namespace WireDump {
 
 /// The most a frame can carry: its length field has 16 bits.
-constexpr std::size_t MaxFramed = 0xFFFF;
+constexpr std::size_t MaxFramed = wire::MaxFramed;
 
 
 Bytes encode(const std::vector<RawTag>& tags, ByteOrder order);
