@@ -12,6 +12,12 @@
 
 using namespace ecrlink::capi;
 
+static_assert(ecrlink::wire::allIn({ECRLINK_OUT_OF_MEMORY, ECRLINK_FAILURE}, ecrlink::wire::Space::CApi) &&
+              ecrlink::wire::allIn({ECRLINK_IDLE_TIMEOUT, ECRLINK_OVERALL_TIMEOUT, ECRLINK_CANCELLED,
+                                    ECRLINK_ANSWER_NOT_ACKNOWLEDGED},
+                                   ecrlink::wire::Space::Dialogue) &&
+              ecrlink::wire::allIn({ECRLINK_JOURNAL_FAILED}, ecrlink::wire::Space::Journal));
+
 extern "C" {
 
 const char* ecrlink_result_text(unsigned int code) { return ecrlink::wire::anyText(code); }

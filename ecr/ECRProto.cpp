@@ -19,6 +19,13 @@ static_assert(CECRProto::STX == ecrlink::wire::STX && CECRProto::DC2 == ecrlink:
               CECRProto::EOT == ecrlink::wire::EOT && CECRProto::BEL == ecrlink::wire::BEL &&
               CECRProto::MaxFrameLength == ecrlink::wire::MaxFrameLength);
 
+static_assert(ecrlink::wire::allIn({Timeout, NoAttempts, EotReceived, NoCheckByte, NoAck, UnknownAck, UnknownStart, TooBig,
+                                    EmptyMessage, BrokenStatus, StatusMessage},
+                                   Space::Link) &&
+              ecrlink::wire::allIn({OpenNoChannel, NoChannel, CheckTerminal, ReadOverrun}, Space::Protocol) &&
+              ecrlink::wire::allIn({IdleTimeout, OverallTimeout, Cancelled, AnswerNotAcknowledged}, Space::Dialogue) &&
+              NotConnected == ecrlink::wire::ChannelNotConnected);
+
 namespace {
 // The table's first entry stands for the code below the first one returned.
 constexpr unsigned int FirstTableCode = Timeout - 1;

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
-#include "ecrlink/Channel.h"
 #include "ecrlink/ECRProto.h"
 
 #include "ProtoLog.h"
 #include "wire/CheckByte.h"
 #include "wire/Frame.h"
+#include "wire/ResultTable.h"
 
 #include <climits>
 #include <cstring>
@@ -17,7 +17,7 @@ namespace wire = ecrlink::wire;
 
 namespace {
 
-constexpr int ChannelPartialWrite = Communication::CommPartialWrite;
+using wire::ChannelPartialWrite;
 constexpr int MaxStalledWrites = 16;
 constexpr unsigned int ReplyTimeout = 6000;
 constexpr unsigned int FirstByteTimeout = 250;

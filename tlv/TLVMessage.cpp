@@ -14,6 +14,9 @@ namespace {
 using ecrlink::wire::Space;
 using ecrlink::wire::textIn;
 using namespace TLVResult;
+static_assert(ecrlink::wire::allIn({GeneralError, InvalidArgument, InvalidOperation, TooSmallBuffer, NoValue,
+                                    InvalidSequence, FormatBroken},
+                                   Space::Tlv));
 } // namespace
 
 const char* const aTLVErrors[7] = {

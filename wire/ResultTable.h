@@ -4,14 +4,18 @@
 // Every result code the libraries and the C API return, with its text, in one
 // table: the exported tables, the text functions of each library and the C
 // API all read it. Constant, so that the exported tables built from it are
-// filled before any code of the process runs.
+// filled before any code of the process runs. The codes are written out here,
+// below every library; each library checks its public names against them
+// when it is compiled (allIn).
 
-#include "ecrlink/Channel.h"
-#include "ecrlink/ECRProto.h"
-#include "ecrlink/TLVMessage.h"
-#include "ecrlink/ecrlink.h"
+#include <initializer_list>
 
 namespace ecrlink::wire {
+
+/// The codes every channel shares, whichever library supplies it.
+constexpr int ChannelOk = 0;
+constexpr int ChannelNotConnected = 105;
+constexpr int ChannelPartialWrite = 116;
 
 /// Where a code comes from. Link codes have their text in aECRPErrors;
 /// Protocol codes are link codes that table has no text for.
@@ -24,52 +28,52 @@ struct Result {
 };
 
 inline constexpr Result Results[] = {
-    {Communication::CommOk, Space::Channel, "success"},
-    {ECRPResult::OpenNoChannel, Space::Protocol, "no channel to open"},
-    {Communication::CommBadAddress, Space::Channel, "malformed channel address"},
-    {Communication::CommOpenFailed, Space::Channel, "cannot open the device or socket"},
-    {Communication::CommConfigFailed, Space::Channel, "cannot apply the line settings"},
-    {Communication::CommNotConnected, Space::Channel, "not connected"},
-    {Communication::CommTimeout, Space::Channel, "no data within the read time-out"},
-    {Communication::CommIoError, Space::Channel, "input/output error"},
-    {Communication::CommBadSpeed, Space::Channel, "line speed not supported"},
-    {Communication::CommConnectFailed, Space::Channel, "connection refused or host unreachable"},
-    {Communication::CommConnectTimeout, Space::Channel, "connection timed out"},
-    {Communication::CommResolveFailed, Space::Channel, "host name not resolved"},
-    {Communication::CommBadArgument, Space::Channel, "invalid argument"},
-    {Communication::CommWriteTimeout, Space::Channel, "line not writable within the write time-out"},
-    {Communication::CommInUse, Space::Channel, "device in use by another program"},
-    {Communication::CommInterrupted, Space::Channel, "wait interrupted"},
-    {Communication::CommPartialWrite, Space::Channel, "partial write"},
-    {Communication::CommJournalFailed, Space::Journal, "the journal cannot be written"},
-    {TLVResult::GeneralError, Space::Tlv, "General Error."},
-    {TLVResult::InvalidArgument, Space::Tlv, "Invalid Argument."},
-    {TLVResult::InvalidOperation, Space::Tlv, "Invalid Operation."},
-    {TLVResult::TooSmallBuffer, Space::Tlv, "Too small buffer."},
-    {TLVResult::NoValue, Space::Tlv, "No Value."},
-    {TLVResult::InvalidSequence, Space::Tlv, "Invalid Sequence."},
-    {TLVResult::FormatBroken, Space::Tlv, "Message Format Broken."},
-    {301, Space::Link, "General Error."}, // never returned; named only by the exported table
-    {ECRPResult::Timeout, Space::Link, "Timeout occurred."},
-    {ECRPResult::NoAttempts, Space::Link, "No Receive Attempts."},
-    {ECRPResult::EotReceived, Space::Link, "EOT Received."},
-    {ECRPResult::NoCheckByte, Space::Link, "No CRC Received."},
-    {ECRPResult::NoAck, Space::Link, "No ACK Received."},
-    {ECRPResult::UnknownAck, Space::Link, "Unknown ACK received."},
-    {ECRPResult::UnknownStart, Space::Link, "Unknown STX received."},
-    {ECRPResult::TooBig, Space::Link, "Max Message size exceeded."},
-    {ECRPResult::EmptyMessage, Space::Link, "Empty Message."},
-    {ECRPResult::BrokenStatus, Space::Link, "Broken status message received"},
-    {ECRPResult::StatusMessage, Space::Link, "Status Message received"},
-    {ECRPResult::NoChannel, Space::Protocol, "no channel"},
-    {ECRPResult::CheckTerminal, Space::Protocol, "check-terminal byte received"},
-    {ECRPResult::ReadOverrun, Space::Protocol, "channel delivered more bytes than asked"},
-    {ECRPResult::IdleTimeout, Space::Dialogue, "no frame from the terminal within the idle time-out"},
-    {ECRPResult::OverallTimeout, Space::Dialogue, "no final answer within the overall time-out"},
-    {ECRPResult::Cancelled, Space::Dialogue, "dialogue cancelled"},
-    {ECRPResult::AnswerNotAcknowledged, Space::Dialogue, "final answer received, its acknowledgement not delivered"},
-    {ECRLINK_OUT_OF_MEMORY, Space::CApi, "out of memory"},
-    {ECRLINK_FAILURE, Space::CApi, "unexpected failure inside the library"},
+    {ChannelOk, Space::Channel, "success"},
+    {101, Space::Protocol, "no channel to open"},
+    {102, Space::Channel, "malformed channel address"},
+    {103, Space::Channel, "cannot open the device or socket"},
+    {104, Space::Channel, "cannot apply the line settings"},
+    {ChannelNotConnected, Space::Channel, "not connected"},
+    {106, Space::Channel, "no data within the read time-out"},
+    {107, Space::Channel, "input/output error"},
+    {108, Space::Channel, "line speed not supported"},
+    {109, Space::Channel, "connection refused or host unreachable"},
+    {110, Space::Channel, "connection timed out"},
+    {111, Space::Channel, "host name not resolved"},
+    {112, Space::Channel, "invalid argument"},
+    {113, Space::Channel, "line not writable within the write time-out"},
+    {114, Space::Channel, "device in use by another program"},
+    {115, Space::Channel, "wait interrupted"},
+    {ChannelPartialWrite, Space::Channel, "partial write"},
+    {117, Space::Journal, "the journal cannot be written"},
+    {201, Space::Tlv, "General Error."},
+    {202, Space::Tlv, "Invalid Argument."},
+    {203, Space::Tlv, "Invalid Operation."},
+    {204, Space::Tlv, "Too small buffer."},
+    {205, Space::Tlv, "No Value."},
+    {206, Space::Tlv, "Invalid Sequence."},
+    {207, Space::Tlv, "Message Format Broken."},
+    {301, Space::Link, "General Error."}, // never returned; the exported table's first entry
+    {302, Space::Link, "Timeout occurred."},
+    {303, Space::Link, "No Receive Attempts."},
+    {304, Space::Link, "EOT Received."},
+    {305, Space::Link, "No CRC Received."},
+    {306, Space::Link, "No ACK Received."},
+    {307, Space::Link, "Unknown ACK received."},
+    {308, Space::Link, "Unknown STX received."},
+    {309, Space::Link, "Max Message size exceeded."},
+    {310, Space::Link, "Empty Message."},
+    {311, Space::Link, "Broken status message received"},
+    {312, Space::Link, "Status Message received"},
+    {314, Space::Protocol, "no channel"},
+    {315, Space::Protocol, "check-terminal byte received"},
+    {317, Space::Protocol, "channel delivered more bytes than asked"},
+    {320, Space::Dialogue, "no frame from the terminal within the idle time-out"},
+    {321, Space::Dialogue, "no final answer within the overall time-out"},
+    {322, Space::Dialogue, "dialogue cancelled"},
+    {323, Space::Dialogue, "final answer received, its acknowledgement not delivered"},
+    {330, Space::CApi, "out of memory"},
+    {331, Space::CApi, "unexpected failure inside the library"},
 };
 
 inline constexpr const char* UnknownResult = "unknown result code";
@@ -86,6 +90,13 @@ constexpr const Result* findResult(unsigned int code) {
 constexpr const char* textIn(unsigned int code, Space space) {
     const Result* r = findResult(code);
     return r && r->space == space ? r->text : nullptr;
+}
+
+/// True when each of `codes` stands in the table under `space`.
+constexpr bool allIn(std::initializer_list<unsigned int> codes, Space space) {
+    for (unsigned int code : codes)
+        if (!textIn(code, space)) return false;
+    return true;
 }
 
 /// Text of a code of either library (not the C API's own); never null.
