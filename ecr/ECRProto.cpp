@@ -127,7 +127,7 @@ unsigned int CECRProto::sendAbort() {
 
 namespace {
 // A dump longer than this cannot be described by the frame's 16-bit length field.
-constexpr unsigned int MaxDumpLength = 65535;
+constexpr unsigned int MaxDumpLength = ecrlink::wire::MaxFramed;
 // Tag 1 holding this number marks a status message sent in a data frame.
 constexpr int StatusTag = 1;
 constexpr unsigned int StatusValue = 13;
