@@ -77,7 +77,8 @@ int CaptureDecode::run(const std::string& path, const std::string& htmlPath) {
         Console::err("ecrlink: decode: cannot write " + htmlPath + "\n");
         return 1;
     }
-    Console::out("wrote " + htmlPath + " (" + std::to_string(totals.transactions) + " transactions)\n");
+    Console::out("wrote " + htmlPath + " (" + std::to_string(totals.transactions) +
+                 (totals.transactions == 1 ? " transaction)\n" : " transactions)\n"));
     return 0;
 }
 

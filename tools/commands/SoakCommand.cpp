@@ -44,6 +44,11 @@ Memory memoryOf(const std::string& pid) {
 // process; what it did comes back as its counts and its accepted changes.
 class SimThread {
 public:
+    SimThread() = default;
+    SimThread(const SimThread&) = delete;
+    SimThread& operator=(const SimThread&) = delete;
+    ~SimThread() { stop(); }
+
     bool start(const SoakCommand::Options& o, std::string& error) {
         FaultPlan::Rates rates;
         if (!Scenario::load(o.scenario, scenario, error)) return false;
