@@ -37,6 +37,11 @@ int readCapture(const std::string& path, std::vector<CaptureEvent>& events, bool
     return readEvents(path, [&](CaptureEvent&& e) { events.push_back(std::move(e)); }, truncated, error);
 }
 
+int streamCapture(const std::string& path, const std::function<void(CaptureEvent&&)>& each, bool& truncated,
+                  std::string& error) {
+    return readEvents(path, each, truncated, error);
+}
+
 int readCaptureMessages(const std::string& path, std::vector<CapturedMessage>& messages, std::string& error) {
     messages.clear();
     bool truncated = false;

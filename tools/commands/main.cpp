@@ -4,6 +4,7 @@
 // self-contained demo.
 
 #include "base/Console.h"
+#include "base/SignalWatch.h"
 #include "commands/DecodeCommand.h"
 #include "commands/DemoCommand.h"
 #include "commands/JournalCommand.h"
@@ -25,7 +26,6 @@
 #include <map>
 #include <memory>
 
-#include <pthread.h>
 
 using namespace ecrlink::tool;
 
@@ -206,15 +206,13 @@ int main(int argc, char** argv) {
         return BadArguments;
     }
 
-    // Ctrl-C cancels a dialogue or stops the terminal, so every thread leaves
-    // the signal to the one that handles it.
-    if (sendApp->parsed() || simApp->parsed()) {
-        sigset_t cancelling;
-        sigemptyset(&cancelling);
-        sigaddset(&cancelling, SIGINT);
-        sigaddset(&cancelling, SIGTERM);
-        pthread_sigmask(SIG_BLOCK, &cancelling, nullptr);
-    }
+    // Ctrl-C cancels a dialogue or stops the terminal or the service: one
+    // thread takes the signal, so every other one leaves it alone.
+    bool watchesSignals = sendApp->parsed() || simApp->parsed();
+#if ECRLINK_SERVE
+    watchesSignals = watchesSignals || serveApp->parsed();
+#endif
+    if (watchesSignals) SignalWatch::blockHere();
     int verbose = 0;
     for (const auto& [command, count] : verbosity)
         if (command->parsed()) verbose = count;

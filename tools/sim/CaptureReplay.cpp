@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "sim/CaptureReplay.h"
 
-#include "capture/Timeline.h"
+#include "capture/TimelineText.h"
 
 #include "wire/CheckByte.h"
 
@@ -20,8 +20,7 @@ constexpr int ExtraWaitMs = 8000;
 constexpr int ByteTimeoutMs = 1500;
 
 std::string describe(const CaptureEvent& e) {
-    const Timeline::Entry entry = Timeline::entryOf(e);
-    return entry.what + (entry.tags.empty() ? "" : ": " + entry.tags);
+    return TimelineText::describe(Timeline::entryOf(e));
 }
 
 SimTerminal::Outcome outcomeOf(ByteLink::Status status) {

@@ -161,6 +161,12 @@ SimTerminal::Outcome SimTerminal::keepSilent(ByteLink& link) {
     }
 }
 
+std::string SimTerminal::describe(const AcceptedChange& change) {
+    return std::string("the register accepted the changed frame (") +
+           (change.fault == FaultPlan::Fault::Length ? "length" : "data or check byte") + "); request " +
+           TagTable::summary(change.request, ByteOrder::MsbFirst, false);
+}
+
 SimTerminal::Outcome SimTerminal::sendFrame(ByteLink& link, std::uint8_t start, const std::vector<RawTag>& tags) {
     const Bytes data = WireDump::encode(tags, ByteOrder::LsbFirst);
     if (data.size() > WireDump::MaxFramed) {
@@ -189,10 +195,11 @@ SimTerminal::Outcome SimTerminal::sendFrame(ByteLink& link, std::uint8_t start, 
         std::uint8_t reply = 0;
         const ByteLink::Status status = link.readByte(reply, ReplyTimeoutMs);
         if (status == ByteLink::Status::Ok) faults.frameAnswered(fault, reply == ACK);
-        if (reply == ACK && (fault == FaultPlan::Fault::Corrupt || fault == FaultPlan::Fault::Length))
-            say(std::string("-- the register accepted the changed frame (") +
-                (fault == FaultPlan::Fault::Length ? "length" : "data or check byte") + "); request " +
-                TagTable::summary(request, ByteOrder::MsbFirst, false));
+        if (reply == ACK && (fault == FaultPlan::Fault::Corrupt || fault == FaultPlan::Fault::Length)) {
+            const AcceptedChange change{fault, request};
+            say("-- " + describe(change));
+            if (accepted) accepted(change);
+        }
         if (status == ByteLink::Status::Timeout) {
             fail("no reply from the register; dialogue ends");
             return Outcome::Ended;

@@ -29,6 +29,17 @@ public:
     /// `sink` receives one line of text per event; it may be empty.
     explicit SimTerminal(Sink sink);
 
+    /// A frame changed on the line (Corrupt or Length) that the register
+    /// acknowledged all the same, with the request of its dialogue.
+    struct AcceptedChange {
+        FaultPlan::Fault fault = FaultPlan::Fault::None;
+        std::vector<RawTag> request;
+    };
+    /// "the register accepted the changed frame (length); request 2=\"PURCHASE\" 4=u32:7"
+    static std::string describe(const AcceptedChange& change);
+    /// Called on the playing thread for each AcceptedChange; may be empty.
+    void onAcceptedChange(std::function<void(const AcceptedChange&)> observer) { accepted = std::move(observer); }
+
     /// Faults of a noisy line on every frame and reply from now on.
     void setFaults(const FaultPlan& plan) { faults = plan; }
     const FaultPlan& faultPlan() const { return faults; }
@@ -59,6 +70,7 @@ private:
     void fail(const std::string& text) const;
 
     Sink sink;
+    std::function<void(const AcceptedChange&)> accepted;
     std::string at; ///< "SCENARIO:LINE: " of the step playing
     FaultPlan faults;
     std::vector<RawTag> request;
