@@ -5,26 +5,27 @@ namespace ecrlink::wire {
 
 namespace {
 constexpr bool codesUnique() {
-    for (const Result& a : Results)
-        if (findResult(a.code) != &a) return false;
+    for (const Result& r : Results)
+        if (&Results[indexOf(r.code)] != &r) return false;
     return true;
 }
 static_assert(codesUnique(), "a code stands twice in the result table");
 } // namespace
 
 const char* libraryText(unsigned int code) {
-    const Result* r = findResult(code);
-    return r && r->space != Space::CApi ? r->text : UnknownResult;
+    const int i = indexOf(code);
+    return i >= 0 && Results[i].space != Space::CApi ? Results[i].text : UnknownResult;
 }
 
 const char* channelText(int code) {
-    const Result* r = code < 0 ? nullptr : findResult(static_cast<unsigned int>(code));
-    return r && (r->space == Space::Channel || r->space == Space::Journal) ? r->text : UnknownChannelResult;
+    const int i = code < 0 ? -1 : indexOf(static_cast<unsigned int>(code));
+    return i >= 0 && (Results[i].space == Space::Channel || Results[i].space == Space::Journal) ? Results[i].text
+                                                                                                : UnknownChannelResult;
 }
 
 const char* anyText(unsigned int code) {
-    const Result* r = findResult(code);
-    return r ? r->text : UnknownResult;
+    const int i = indexOf(code);
+    return i >= 0 ? Results[i].text : UnknownResult;
 }
 
 } // namespace ecrlink::wire

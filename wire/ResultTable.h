@@ -79,17 +79,19 @@ inline constexpr Result Results[] = {
 inline constexpr const char* UnknownResult = "unknown result code";
 inline constexpr const char* UnknownChannelResult = "unknown channel error";
 
-/// The entry of `code`; null for a code no part of the library names.
-constexpr const Result* findResult(unsigned int code) {
-    for (const Result& r : Results)
-        if (r.code == code) return &r;
-    return nullptr;
+/// Where `code` stands in Results; -1 for a code no part of the library
+/// names. An index, not a pointer, so that it stays a constant expression
+/// in every build (the sanitizers' included).
+constexpr int indexOf(unsigned int code) {
+    for (int i = 0; i < static_cast<int>(sizeof Results / sizeof Results[0]); ++i)
+        if (Results[i].code == code) return i;
+    return -1;
 }
 
 /// The text of `code` when it belongs to `space`, else null.
 constexpr const char* textIn(unsigned int code, Space space) {
-    const Result* r = findResult(code);
-    return r && r->space == space ? r->text : nullptr;
+    const int i = indexOf(code);
+    return i >= 0 && Results[i].space == space ? Results[i].text : nullptr;
 }
 
 /// True when each of `codes` stands in the table under `space`.
