@@ -87,7 +87,9 @@ TEST(DumpWalk, BothOrdersAndAValueRunningPastTheEnd) {
     using ecrlink::wire::ByteOrder;
     const Bytes lsb{1, 0, 0, 0, 2, 0, 0, 0, 'A', 'B', 7, 0, 0, 0, 9, 0, 0, 0, 'C'};
     const Bytes msb{0, 0, 0, 1, 0, 0, 0, 2, 'A', 'B', 0, 0, 0, 7, 0, 0, 0, 9, 'C'};
-    for (const auto& [dump, order] : {std::pair{lsb, ByteOrder::LsbFirst}, std::pair{msb, ByteOrder::MsbFirst}}) {
+    for (const auto& sample : {std::pair{lsb, ByteOrder::LsbFirst}, std::pair{msb, ByteOrder::MsbFirst}}) {
+        const Bytes& dump = sample.first;
+        const ByteOrder order = sample.second;
         std::string seen;
         const auto end = ecrlink::wire::walkDump(dump.data(), dump.size(), order, [&](const auto& r) {
             seen += std::to_string(r.number) + ":" + std::to_string(r.length) + ":" +
