@@ -10,7 +10,7 @@
 #include <cstring>
 #include <new>
 
-namespace ecrlink_capi {
+namespace ecrlink::capi {
 
 template <typename Body>
 unsigned int guarded(Body&& body) noexcept {
@@ -42,4 +42,4 @@ inline unsigned int copyOut(const void* data, std::size_t count, void* buffer, s
     return ECRLINK_OK;
 }
 
-} // namespace ecrlink_capi
+} // namespace ecrlink::capi

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "CallbackChannel.h"
 
-namespace ecrlink_capi {
+namespace ecrlink::capi {
 
 CallbackChannel::CallbackChannel(const ecrlink_channel& functions) : fn(functions) {}
 
@@ -49,4 +49,4 @@ void CallbackChannel::resume() {
     if (fn.resume) fn.resume(fn.user);
 }
 
-} // namespace ecrlink_capi
+} // namespace ecrlink::capi

@@ -4,7 +4,7 @@
 #include "ecrlink/Channel.h"
 #include "ecrlink/ecrlink.h"
 
-namespace ecrlink_capi {
+namespace ecrlink::capi {
 
 /// A channel whose eight operations are the C functions an application gave.
 /// Deriving from Channel lets destroyCommIns destroy it and the dialogue
@@ -38,4 +38,4 @@ private:
     bool wroteWhole = false;
 };
 
-} // namespace ecrlink_capi
+} // namespace ecrlink::capi

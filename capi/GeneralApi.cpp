@@ -5,21 +5,22 @@
 
 #include "ecrlink/ECRProto.h"
 #include "ecrlink/Logger.h"
+#include "wire/ResultTable.h"
 
 #include <string>
 #include <vector>
 
-using namespace ecrlink_capi;
+using namespace ecrlink::capi;
+
+static_assert(ecrlink::wire::allIn({ECRLINK_OUT_OF_MEMORY, ECRLINK_FAILURE}, ecrlink::wire::Space::CApi) &&
+              ecrlink::wire::allIn({ECRLINK_IDLE_TIMEOUT, ECRLINK_OVERALL_TIMEOUT, ECRLINK_CANCELLED,
+                                    ECRLINK_ANSWER_NOT_ACKNOWLEDGED},
+                                   ecrlink::wire::Space::Dialogue) &&
+              ecrlink::wire::allIn({ECRLINK_JOURNAL_FAILED}, ecrlink::wire::Space::Journal));
 
 extern "C" {
 
-const char* ecrlink_result_text(unsigned int code) {
-    switch (code) {
-    case ECRLINK_OUT_OF_MEMORY: return "out of memory";
-    case ECRLINK_FAILURE: return "unexpected failure inside the library";
-    default: return ecrlinkResultText(code);
-    }
-}
+const char* ecrlink_result_text(unsigned int code) { return ecrlink::wire::anyText(code); }
 
 const char* ecrlink_version(void) { return ecrlinkVersion(); }
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-using namespace ecrlink_capi;
+using namespace ecrlink::capi;
 using Communication::JournalTag;
 using Communication::JournalTransaction;
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-using namespace ecrlink_capi;
+using namespace ecrlink::capi;
 
 namespace {
 

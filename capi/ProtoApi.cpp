@@ -13,7 +13,7 @@
 #include <memory>
 #include <string>
 
-using namespace ecrlink_capi;
+using namespace ecrlink::capi;
 
 struct ecrlink_proto {
     std::unique_ptr<Communication::Journal> journal; // outlives the runs that record into it

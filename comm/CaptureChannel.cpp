@@ -5,8 +5,8 @@
 #include "JournalFile.h"
 #include "JournalState.h"
 
-#include "ecrlink/ECRProto.h"
 #include "ecrlink/Logger.h"
+#include "wire/Frame.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -28,7 +28,7 @@ std::string hexLine(const char* arrow, const unsigned char* bytes, std::size_t n
 } // namespace
 
 struct CaptureChannel::State {
-    State(ICommunication* line, Options o, std::shared_ptr<capture::JournalFile> f, bool own, bool journal)
+    State(ICommunication* line, Options o, std::shared_ptr<ecrlink::comm::JournalFile> f, bool own, bool journal)
         : inner(line), options(std::move(o)), masked(options.maskedTags), toTerminal(true, &masked),
           fromTerminal(false, &masked), file(std::move(f)), ownFile(own), journaled(journal) {}
     ~State() {
@@ -41,35 +41,35 @@ struct CaptureChannel::State {
     std::set<std::uint32_t> masked;
     // The register writes dump headers most significant byte first and reads
     // the terminal's least significant byte first.
-    capture::FrameTracker toTerminal, fromTerminal;
-    std::shared_ptr<capture::JournalFile> file; // its own, or its journal's
+    ecrlink::comm::FrameTracker toTerminal, fromTerminal;
+    std::shared_ptr<ecrlink::comm::JournalFile> file; // its own, or its journal's
     bool ownFile;
     bool journaled;        // nothing is acknowledged or sent that is not on disk
     bool fileOpened = false;
     bool failed = false;   // the journal failed: only a lone EOT goes out until open()
     std::vector<unsigned char> scratch;
 
-    void record(capture::Type type, std::uint32_t arg, int value, const unsigned char* payload = nullptr,
+    void record(ecrlink::comm::Type type, std::uint32_t arg, int value, const unsigned char* payload = nullptr,
                 std::uint32_t length = 0) {
         if (file && (fileOpened || !ownFile)) file->record(type, arg, value, payload, length);
     }
 
     // Bytes of a read or write, in records of a bounded size.
-    void recordBytes(capture::Type type, std::uint32_t arg, int value, const unsigned char* bytes, std::size_t n) {
+    void recordBytes(ecrlink::comm::Type type, std::uint32_t arg, int value, const unsigned char* bytes, std::size_t n) {
         std::size_t at = 0;
         do {
-            const auto part = static_cast<std::uint32_t>(std::min<std::size_t>(n - at, capture::MaxPayload));
-            record(type, type == capture::Write ? part : arg, value, bytes + at, part);
+            const auto part = static_cast<std::uint32_t>(std::min<std::size_t>(n - at, ecrlink::comm::MaxPayload));
+            record(type, type == ecrlink::comm::Write ? part : arg, value, bytes + at, part);
             at += part;
         } while (at < n);
     }
 
     // Before a write in journal mode: 0 when it may go out.
     int gate(const unsigned char* data, unsigned int length) {
-        if (length == 1 && data && data[0] == CECRProto::ACK && fromTerminal.frameJustEnded()) {
+        if (length == 1 && data && data[0] == ecrlink::wire::ACK && fromTerminal.frameJustEnded()) {
             // The answer the register acknowledges must be on disk before the ACK leaves.
             const int error = file->sync();
-            record(capture::Sync, 0, error);
+            record(ecrlink::comm::Sync, 0, error);
             return error;
         }
         // A transaction's request goes out only once that is known on disk.
@@ -83,8 +83,8 @@ struct CaptureChannel::State {
 
 CaptureChannel::CaptureChannel(ICommunication* inner, Options options) {
     const bool journaled = options.journal && !options.path.empty();
-    std::shared_ptr<capture::JournalFile> file;
-    if (!options.path.empty()) file = std::make_shared<capture::JournalFile>(journaled ? "journal" : "capture");
+    std::shared_ptr<ecrlink::comm::JournalFile> file;
+    if (!options.path.empty()) file = std::make_shared<ecrlink::comm::JournalFile>(journaled ? "journal" : "capture");
     state.reset(new State(inner, std::move(options), std::move(file), true, journaled));
 }
 
@@ -112,13 +112,13 @@ int CaptureChannel::open() {
     }
     if (s.journaled && s.file) s.file->forgetFailure();
     const int rc = s.inner ? s.inner->open() : CommNotConnected;
-    s.record(capture::Open, 0, rc);
+    s.record(ecrlink::comm::Open, 0, rc);
     return rc;
 }
 
 int CaptureChannel::close() {
     const int rc = state->inner ? state->inner->close() : CommOk;
-    state->record(capture::Close, 0, rc);
+    state->record(ecrlink::comm::Close, 0, rc);
     return rc;
 }
 
@@ -132,7 +132,7 @@ int CaptureChannel::read(unsigned char* buffer, unsigned int wanted, unsigned in
     s.scratch.assign(buffer, buffer + got);
     s.fromTerminal.feed(s.scratch.data(), got, nullptr, nullptr);
     if (rc != CommOk) s.fromTerminal.reset(); // the receiver gives the frame up
-    s.recordBytes(capture::Read, wanted, rc, s.scratch.data(), got);
+    s.recordBytes(ecrlink::comm::Read, wanted, rc, s.scratch.data(), got);
     s.trace("<-", s.scratch.data(), got);
     return rc;
 }
@@ -141,11 +141,11 @@ int CaptureChannel::write(const unsigned char* data, unsigned int length, unsign
     State& s = *state;
     count = 0;
     if (!s.inner) return CommNotConnected;
-    const bool loneEot = length == 1 && data && data[0] == CECRProto::EOT;
+    const bool loneEot = length == 1 && data && data[0] == ecrlink::wire::EOT;
     if (s.journaled && !loneEot) {
         if (!s.failed) s.failed = s.gate(data, length) != 0;
         if (s.failed) {
-            s.record(capture::Write, 0, CommJournalFailed);
+            s.record(ecrlink::comm::Write, 0, CommJournalFailed);
             setLastError(s.file->lastError());
             return CommJournalFailed;
         }
@@ -156,7 +156,7 @@ int CaptureChannel::write(const unsigned char* data, unsigned int length, unsign
     s.scratch.assign(data, data + sent);
     s.toTerminal.feed(s.scratch.data(), s.scratch.size(), nullptr, nullptr);
     if (rc != CommOk && rc != CommPartialWrite) s.toTerminal.reset();
-    s.recordBytes(capture::Write, sent, rc, s.scratch.data(), s.scratch.size());
+    s.recordBytes(ecrlink::comm::Write, sent, rc, s.scratch.data(), s.scratch.size());
     s.trace("->", s.scratch.data(), s.scratch.size());
     if (s.journaled && !loneEot) s.file->wentOut(sent);
     return rc;
@@ -169,7 +169,7 @@ int CaptureChannel::isOpened() {
 
 int CaptureChannel::setReadTimeouts(unsigned int first, unsigned int milliseconds) {
     const int rc = state->inner ? state->inner->setReadTimeouts(first, milliseconds) : CommNotConnected;
-    state->record(capture::Timeout, milliseconds, rc);
+    state->record(ecrlink::comm::Timeout, milliseconds, rc);
     return rc;
 }
 
@@ -177,7 +177,7 @@ int CaptureChannel::flush() {
     const int rc = state->inner ? state->inner->flush() : CommNotConnected;
     state->fromTerminal.reset(); // what was unread is gone
     state->toTerminal.reset();   // a frame starts afresh after a flush
-    state->record(capture::Flush, 0, rc);
+    state->record(ecrlink::comm::Flush, 0, rc);
     return rc;
 }
 

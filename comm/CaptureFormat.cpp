@@ -1,25 +1,20 @@
 // SPDX-License-Identifier: MIT
 #include "CaptureFormat.h"
 
-#include "ecrlink/ECRProto.h"
+#include "wire/ByteOrder.h"
+#include "wire/DumpWalk.h"
 
-#include <algorithm>
 #include <cstring>
 
-namespace Communication {
-namespace capture {
+namespace ecrlink::comm {
+
+namespace wire = ecrlink::wire;
 
 namespace {
 
-void put(std::vector<unsigned char>& out, std::uint64_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<unsigned char>(value >> (8 * i)));
-}
+const auto put = wire::putLE;
 
-std::uint32_t be32(const unsigned char* at) {
-    return std::uint32_t(at[0]) << 24 | std::uint32_t(at[1]) << 16 | std::uint32_t(at[2]) << 8 | at[3];
-}
-
-constexpr unsigned char STX = CECRProto::STX, DC2 = CECRProto::DC2;
+wire::ByteOrder orderOf(bool msbFirst) { return msbFirst ? wire::ByteOrder::MsbFirst : wire::ByteOrder::LsbFirst; }
 
 struct CrcTable {
     std::uint32_t entry[256];
@@ -34,12 +29,6 @@ struct CrcTable {
 constexpr CrcTable Crc;
 
 } // namespace
-
-std::uint64_t getLE(const unsigned char* at, int bytes) {
-    std::uint64_t value = 0;
-    for (int i = bytes - 1; i >= 0; --i) value = value << 8 | at[i];
-    return value;
-}
 
 std::uint32_t crc32(const unsigned char* bytes, std::size_t n, std::uint32_t crc) {
     crc = ~crc;
@@ -92,95 +81,50 @@ bool splitIntent(const Record& record, std::uint64_t& wallNs, std::string& refer
 }
 
 void maskDump(unsigned char* dump, std::size_t n, bool headersMsbFirst, const std::set<std::uint32_t>& masked) {
-    std::size_t at = 0;
-    while (n - at >= 8) {
-        const unsigned char* h = dump + at;
-        const std::uint32_t number = headersMsbFirst ? be32(h) : static_cast<std::uint32_t>(getLE(h, 4));
-        const std::uint32_t length = headersMsbFirst ? be32(h + 4) : static_cast<std::uint32_t>(getLE(h + 4, 4));
-        at += 8;
-        const std::size_t value = std::min<std::size_t>(length, n - at);
-        if (masked.count(number)) std::memset(dump + at, MaskByte, value);
-        at += value;
-    }
+    wire::walkDump(dump, n, orderOf(headersMsbFirst), [&](const wire::DumpRecord& r) {
+        if (masked.count(r.number)) std::memset(dump + r.value, MaskByte, r.present(n));
+    });
 }
 
 FrameTracker::FrameTracker(bool headersMsbFirst, const std::set<std::uint32_t>* maskedTags)
-    : msbFirst(headersMsbFirst), masked(maskedTags) {}
+    : cursor(orderOf(headersMsbFirst)), masked(maskedTags) {}
 
 void FrameTracker::reset() {
-    state = Idle;
+    parser.reset();
     justEnded = false;
 }
 
 bool FrameTracker::unfinished(Frame& out, std::uint32_t& announced) const {
-    if (state == Idle) return false;
-    const bool lengthKnown = state == Data || state == Check;
-    out = Frame{start, lengthKnown ? data : std::vector<unsigned char>{}, false};
-    announced = lengthKnown ? length : 0;
+    if (!parser.inFrame()) return false;
+    const bool lengthKnown = parser.lengthKnown();
+    out = Frame{};
+    out.start = parser.frame().start;
+    if (lengthKnown) out.data = parser.frame().data;
+    announced = lengthKnown ? parser.announced() : 0;
     return true;
 }
 
+void FrameTracker::frameBegins() { cursor.restart(); }
+
 void FrameTracker::dataByte(unsigned char& byte) {
-    realXor ^= byte;
-    if (valueLeft > 0) {
-        --valueLeft;
-        if (maskingValue) byte = MaskByte;
-    } else {
-        header[headerFill++] = byte;
-        if (headerFill == sizeof header) {
-            headerFill = 0;
-            const std::uint32_t number = msbFirst ? be32(header) : static_cast<std::uint32_t>(getLE(header, 4));
-            valueLeft = msbFirst ? be32(header + 4) : static_cast<std::uint32_t>(getLE(header + 4, 4));
-            maskingValue = masked && masked->count(number) > 0;
-        }
-    }
-    maskedXor ^= byte;
-    data.push_back(byte);
+    if (cursor.next(byte) && masked && masked->count(cursor.number())) byte = MaskByte;
 }
 
 void FrameTracker::feed(unsigned char* bytes, std::size_t n, const FrameDone& frame, const ControlByte& control) {
     for (std::size_t i = 0; i < n; ++i) {
-        unsigned char& byte = bytes[i];
         justEnded = false;
-        switch (state) {
-        case Idle:
-            if (byte == STX || byte == DC2) {
-                start = byte;
-                state = LengthHigh;
-            } else if (control) {
-                control(byte);
-            }
+        switch (parser.take(bytes[i])) {
+        case wire::FrameParser::Got::Control:
+            if (control) control(bytes[i]);
             break;
-        case LengthHigh:
-            length = std::uint32_t(byte) << 8;
-            state = LengthLow;
-            break;
-        case LengthLow:
-            length |= byte;
-            data.clear();
-            realXor = maskedXor = 0;
-            headerFill = 0;
-            valueLeft = 0;
-            maskingValue = false;
-            state = length == 0 ? Check : Data;
-            break;
-        case Data:
-            dataByte(byte);
-            if (data.size() == length) state = Check;
-            break;
-        case Check: {
-            // Keep a good frame good and a bad one bad without the check byte
-            // telling anything of the masked values.
-            const bool ok = byte == realXor;
-            byte = static_cast<unsigned char>(byte ^ realXor ^ maskedXor);
-            state = Idle;
+        case wire::FrameParser::Got::Frame:
             justEnded = true;
-            if (frame) frame(Frame{start, data, ok});
+            if (frame) frame(parser.frame());
             break;
-        }
+        case wire::FrameParser::Got::Nothing:
+            break;
         }
     }
 }
 
-} // namespace capture
-} // namespace Communication
+} // namespace ecrlink::comm

@@ -4,6 +4,10 @@
 // The capture file, shared by the channel that writes it and the reader.
 // Internal to libecrcomm; the layout is described in docs/capture-format.md.
 
+#include "wire/ByteOrder.h"
+#include "wire/DumpCursor.h"
+#include "wire/FrameParser.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -11,8 +15,7 @@
 #include <string>
 #include <vector>
 
-namespace Communication {
-namespace capture {
+namespace ecrlink::comm {
 
 /// "ECRLCAP" and the format version: 1 without record trailers (read only),
 /// 2 with them (written).
@@ -61,7 +64,7 @@ std::vector<unsigned char> encode(Type type, std::uint32_t arg, std::int32_t val
 /// the payload length it announces.
 std::uint32_t decodeHeader(const unsigned char* at, Record& out);
 std::uint32_t crc32(const unsigned char* bytes, std::size_t n, std::uint32_t crc = 0);
-std::uint64_t getLE(const unsigned char* at, int bytes);
+using ecrlink::wire::getLE;
 
 /// Intent payload: wall-clock time, reference, request dump.
 std::vector<unsigned char> intentPayload(std::uint64_t wallNs, const std::string& reference,
@@ -79,17 +82,15 @@ void maskDump(unsigned char* dump, std::size_t n, bool headersMsbFirst, const st
 /// the values of chosen tags in place as the bytes pass, and reports each
 /// whole frame and each single control byte. Dump headers are read in the
 /// byte order of the direction.
-class FrameTracker {
+class FrameTracker final : private ecrlink::wire::FrameParser::DataHook {
 public:
-    struct Frame {
-        unsigned char start;
-        std::vector<unsigned char> data;
-        bool checkOk;
-    };
+    using Frame = ecrlink::wire::FrameParser::Frame;
     using FrameDone = std::function<void(const Frame&)>;
     using ControlByte = std::function<void(unsigned char)>;
 
     FrameTracker(bool headersMsbFirst, const std::set<std::uint32_t>* masked);
+    FrameTracker(const FrameTracker&) = delete;
+    FrameTracker& operator=(const FrameTracker&) = delete;
     /// Feeds `n` bytes, masking in place; `frame` and `control` may be empty.
     void feed(unsigned char* bytes, std::size_t n, const FrameDone& frame, const ControlByte& control);
     /// The other side gave up on the frame in progress (time-out, flush).
@@ -101,22 +102,13 @@ public:
     bool unfinished(Frame& out, std::uint32_t& announced) const;
 
 private:
-    void dataByte(unsigned char& byte);
+    void frameBegins() override;
+    void dataByte(unsigned char& byte) override;
 
-    enum State { Idle, LengthHigh, LengthLow, Data, Check } state = Idle;
-    bool msbFirst;
+    ecrlink::wire::FrameParser parser{this};
+    ecrlink::wire::DumpCursor cursor;
     const std::set<std::uint32_t>* masked;
     bool justEnded = false;
-    unsigned char start = 0;
-    std::uint32_t length = 0;
-    std::vector<unsigned char> data;
-    unsigned char realXor = 0, maskedXor = 0;
-    // Where the data stands inside the dump's records.
-    unsigned char header[8] = {};
-    unsigned int headerFill = 0;
-    std::uint32_t valueLeft = 0;
-    bool maskingValue = false;
 };
 
-} // namespace capture
-} // namespace Communication
+} // namespace ecrlink::comm

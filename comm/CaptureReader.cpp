@@ -9,14 +9,14 @@ namespace Communication {
 namespace {
 
 // Streams the events of a capture to `sink`, a block of the file at a time.
-int readEvents(const std::string& path, const capture::EventBuilder::Sink& sink, bool& truncated,
+int readEvents(const std::string& path, const ecrlink::comm::EventBuilder::Sink& sink, bool& truncated,
                std::string& error) {
     truncated = false;
-    capture::RecordReader reader;
+    ecrlink::comm::RecordReader reader;
     if (const int rc = reader.open(path, error)) return rc;
-    capture::EventBuilder events(sink);
-    capture::Record record;
-    std::uint64_t at = capture::RecordReader::First, after = 0;
+    ecrlink::comm::EventBuilder events(sink);
+    ecrlink::comm::Record record;
+    std::uint64_t at = ecrlink::comm::RecordReader::First, after = 0;
     while (reader.next(at, record, after)) {
         events.feed(record);
         at = after;
@@ -35,6 +35,11 @@ int readEvents(const std::string& path, const capture::EventBuilder::Sink& sink,
 int readCapture(const std::string& path, std::vector<CaptureEvent>& events, bool& truncated, std::string& error) {
     events.clear();
     return readEvents(path, [&](CaptureEvent&& e) { events.push_back(std::move(e)); }, truncated, error);
+}
+
+int streamCapture(const std::string& path, const std::function<void(CaptureEvent&&)>& each, bool& truncated,
+                  std::string& error) {
+    return readEvents(path, each, truncated, error);
 }
 
 int readCaptureMessages(const std::string& path, std::vector<CapturedMessage>& messages, std::string& error) {

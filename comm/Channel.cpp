@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "ecrlink/Channel.h"
 
-#include "CommText.h"
+#include "wire/ResultTable.h"
 
 #include <cstdint>
 
@@ -55,9 +55,14 @@ void destroyCommIns(ICommunication* channel) {
     delete dynamic_cast<Channel*>(channel);
 }
 
-const char* commErrorText(int code) {
-    const char* text = commTextOrNull(code);
-    return text ? text : "unknown channel error";
-}
+static_assert(ecrlink::wire::allIn({CommOk, CommBadAddress, CommOpenFailed, CommConfigFailed, CommNotConnected, CommTimeout,
+                                    CommIoError, CommBadSpeed, CommConnectFailed, CommConnectTimeout, CommResolveFailed,
+                                    CommBadArgument, CommWriteTimeout, CommInUse, CommInterrupted, CommPartialWrite},
+                                   ecrlink::wire::Space::Channel) &&
+              ecrlink::wire::allIn({CommJournalFailed}, ecrlink::wire::Space::Journal) &&
+              CommOk == ecrlink::wire::ChannelOk && CommNotConnected == ecrlink::wire::ChannelNotConnected &&
+              CommPartialWrite == ecrlink::wire::ChannelPartialWrite);
+
+const char* commErrorText(int code) { return ecrlink::wire::channelText(code); }
 
 } // namespace Communication

@@ -10,6 +10,9 @@
 
 namespace Communication {
 
+using ecrlink::comm::SerialChannel;
+using ecrlink::comm::TcpChannel;
+
 namespace {
 
 // The text in double quotes, with anything unprintable escaped so that the

@@ -9,6 +9,7 @@
 
 namespace Communication {
 
+
 namespace {
 
 fdio::Kind kindOf(int descriptor) {

@@ -3,8 +3,9 @@
 
 #include <algorithm>
 
-namespace Communication {
-namespace capture {
+namespace ecrlink::comm {
+
+using namespace Communication;
 
 namespace {
 
@@ -138,5 +139,4 @@ void EventBuilder::feed(const Record& r) {
     }
 }
 
-} // namespace capture
-} // namespace Communication
+} // namespace ecrlink::comm

@@ -11,8 +11,9 @@
 
 #include <functional>
 
-namespace Communication {
-namespace capture {
+namespace ecrlink::comm {
+
+using namespace Communication;
 
 class EventBuilder {
 public:
@@ -34,5 +35,4 @@ private:
     std::uint64_t lastFed[2] = {0, 0};
 };
 
-} // namespace capture
-} // namespace Communication
+} // namespace ecrlink::comm

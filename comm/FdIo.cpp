@@ -15,8 +15,9 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
-namespace Communication {
-namespace fdio {
+namespace ecrlink::comm::fdio {
+
+using namespace Communication;
 
 namespace {
 
@@ -183,5 +184,4 @@ bool hungUp(int fd) {
     return revents < 0 || (revents & Trouble) != 0;
 }
 
-} // namespace fdio
-} // namespace Communication
+} // namespace ecrlink::comm::fdio

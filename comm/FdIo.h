@@ -11,8 +11,7 @@
 
 #include <sys/types.h>
 
-namespace Communication {
-namespace fdio {
+namespace ecrlink::comm::fdio {
 
 /// How long write() keeps waiting while the line accepts nothing.
 constexpr unsigned int WriteStallMs = 2000;
@@ -64,5 +63,4 @@ int pollNow(int fd, short events);
 /// True when poll reports a hang-up or an error on `fd` right now.
 bool hungUp(int fd);
 
-} // namespace fdio
-} // namespace Communication
+} // namespace ecrlink::comm::fdio

@@ -14,8 +14,8 @@ namespace Communication {
 
 namespace {
 
-using capture::Record;
-using capture::RecordReader;
+using ecrlink::comm::Record;
+using ecrlink::comm::RecordReader;
 
 // Looks for the transaction from the end of one file: the last one, or the
 // last with `reference`. 0 with `found` telling whether it is there, or the
@@ -25,7 +25,7 @@ int lookIn(const std::string& file, const std::string* reference, JournalTransac
     found = false;
     RecordReader reader;
     if (const int rc = reader.open(file, error)) return rc;
-    if (reader.version() != capture::Version2) return CommOk; // no transactions before the journal
+    if (reader.version() != ecrlink::comm::Version2) return CommOk; // no transactions before the journal
     const std::uint64_t end = reader.wholeEnd();
     Record record;
     std::uint64_t at = end, begin = 0, wall = 0;
@@ -39,11 +39,11 @@ int lookIn(const std::string& file, const std::string* reference, JournalTransac
             continue;
         }
         at = begin;
-        found = record.type == capture::Intent && capture::splitIntent(record, wall, ref, request) &&
+        found = record.type == ecrlink::comm::Intent && ecrlink::comm::splitIntent(record, wall, ref, request) &&
                 (!reference || ref == *reference);
     }
     if (found) {
-        capture::TransactionBuilder transaction;
+        ecrlink::comm::TransactionBuilder transaction;
         std::uint64_t after = 0;
         while (at < end && reader.next(at, record, after) && transaction.feed(record)) at = after;
         transaction.finish(out);
@@ -60,7 +60,7 @@ int lookUp(const std::string& path, const std::string* reference, JournalTransac
     out = JournalTransaction{};
     struct stat st {};
     const bool current = ::stat(path.c_str(), &st) == 0;
-    const auto rotated = capture::rotatedFiles(path);
+    const auto rotated = ecrlink::comm::rotatedFiles(path);
     // A crash while rotating may leave the journal without its current file.
     std::vector<std::string> files;
     if (current || rotated.empty()) files.push_back(path);
@@ -110,7 +110,7 @@ int Journal::beginTransaction(const std::string& reference, const unsigned char*
     std::vector<unsigned char> dump;
     if (request) dump.assign(request, request + length);
     // The request's dump as it goes out: record headers most significant byte first.
-    capture::maskDump(dump.data(), dump.size(), true, state->options.maskedTags);
+    ecrlink::comm::maskDump(dump.data(), dump.size(), true, state->options.maskedTags);
     return state->file->begin(reference, dump.data(), static_cast<std::uint32_t>(dump.size()),
                               state->options.rotateBytes, state->options.keep)
                ? CommJournalFailed

@@ -15,8 +15,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace Communication {
-namespace capture {
+namespace ecrlink::comm {
+
+using namespace Communication;
 
 namespace {
 
@@ -338,5 +339,4 @@ void JournalFile::rotateLocked(unsigned int keep) {
     syncDirectory(filePath);
 }
 
-} // namespace capture
-} // namespace Communication
+} // namespace ecrlink::comm

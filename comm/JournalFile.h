@@ -15,8 +15,7 @@
 #include <mutex>
 #include <string>
 
-namespace Communication {
-namespace capture {
+namespace ecrlink::comm {
 
 class JournalFile {
 public:
@@ -83,5 +82,4 @@ private:
     std::string reference;
 };
 
-} // namespace capture
-} // namespace Communication
+} // namespace ecrlink::comm

@@ -13,9 +13,9 @@
 namespace Communication {
 
 struct Journal::State {
-    explicit State(Options o) : options(std::move(o)), file(std::make_shared<capture::JournalFile>("journal")) {}
+    explicit State(Options o) : options(std::move(o)), file(std::make_shared<ecrlink::comm::JournalFile>("journal")) {}
     Options options;
-    std::shared_ptr<capture::JournalFile> file;
+    std::shared_ptr<ecrlink::comm::JournalFile> file;
 };
 
 } // namespace Communication

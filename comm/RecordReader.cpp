@@ -11,8 +11,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace Communication {
-namespace capture {
+namespace ecrlink::comm {
+
+using namespace Communication;
 
 namespace {
 
@@ -142,5 +143,4 @@ std::uint64_t RecordReader::wholeEnd(std::uint64_t before) {
     return First;
 }
 
-} // namespace capture
-} // namespace Communication
+} // namespace ecrlink::comm

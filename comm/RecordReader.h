@@ -10,8 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace Communication {
-namespace capture {
+namespace ecrlink::comm {
 
 class RecordReader {
 public:
@@ -63,5 +62,4 @@ private:
     int readErrno = 0;
 };
 
-} // namespace capture
-} // namespace Communication
+} // namespace ecrlink::comm

@@ -12,8 +12,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace Communication {
-namespace capture {
+namespace ecrlink::comm {
+
+using namespace Communication;
 
 namespace {
 
@@ -82,5 +83,4 @@ bool holdsUnfinished(const std::string& path) {
     return unfinished(t);
 }
 
-} // namespace capture
-} // namespace Communication
+} // namespace ecrlink::comm

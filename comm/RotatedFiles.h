@@ -8,8 +8,7 @@
 #include <utility>
 #include <vector>
 
-namespace Communication {
-namespace capture {
+namespace ecrlink::comm {
 
 /// The rotated files of `path` that exist, most recent first, with their numbers.
 std::vector<std::pair<unsigned long, std::string>> rotatedFiles(const std::string& path);
@@ -22,5 +21,4 @@ int syncDirectory(const std::string& path);
 /// with no answer, answered without a delivered ACK), or cannot be read.
 bool holdsUnfinished(const std::string& path);
 
-} // namespace capture
-} // namespace Communication
+} // namespace ecrlink::comm

@@ -13,7 +13,9 @@
 #include <termios.h>
 #include <unistd.h>
 
-namespace Communication {
+namespace ecrlink::comm {
+
+using namespace Communication;
 
 struct SerialChannel::SavedLine {
     termios settings;
@@ -179,4 +181,4 @@ int SerialChannel::close() {
     return detach();
 }
 
-} // namespace Communication
+} // namespace ecrlink::comm

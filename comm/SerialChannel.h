@@ -8,8 +8,9 @@
 #include <memory>
 #include <string>
 
-namespace Communication {
+namespace ecrlink::comm {
 
+using Communication::StreamChannel;
 /// Channel over a serial line (a tty device or a pseudo-terminal): raw 8N1,
 /// no flow control unless asked, modem lines ignored. The device is held
 /// exclusively while open (TIOCEXCL and an flock() lock), and the line
@@ -43,4 +44,4 @@ private:
     std::unique_ptr<SavedLine> saved;
 };
 
-} // namespace Communication
+} // namespace ecrlink::comm

@@ -14,6 +14,8 @@
 
 namespace Communication {
 
+namespace fdio = ecrlink::comm::fdio;
+
 class StreamChannel : public Channel {
 public:
     ~StreamChannel() override;

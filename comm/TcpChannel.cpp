@@ -19,7 +19,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace Communication {
+namespace ecrlink::comm {
+
+using namespace Communication;
 
 namespace {
 
@@ -192,4 +194,4 @@ int TcpChannel::open() {
 
 int TcpChannel::close() { return detach(); }
 
-} // namespace Communication
+} // namespace ecrlink::comm

@@ -7,8 +7,9 @@
 
 #include <string>
 
-namespace Communication {
+namespace ecrlink::comm {
 
+using Communication::StreamChannel;
 /// Channel over a TCP connection to the terminal (the terminal listens).
 /// Small frames go out at once (no Nagle delay); a peer that closes or resets
 /// the connection, or that vanishes (keepalive probes and unacknowledged data
@@ -38,4 +39,4 @@ private:
     unsigned int keepaliveSeconds;
 };
 
-} // namespace Communication
+} // namespace ecrlink::comm

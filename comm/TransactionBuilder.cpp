@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "TransactionBuilder.h"
 
-#include "ecrlink/ECRProto.h"
+#include "wire/DumpWalk.h"
+#include "wire/Frame.h"
 
-namespace Communication {
-namespace capture {
+namespace ecrlink::comm {
+
+using namespace Communication;
 
 namespace {
 
@@ -18,18 +20,12 @@ bool isFileTag(std::uint32_t number) { return number == FileTags[0] || number ==
 // first); false when its records do not fill it exactly.
 bool tagsOf(const std::vector<unsigned char>& dump, std::vector<JournalTag>& tags) {
     tags.clear();
-    std::size_t at = 0;
-    while (at < dump.size()) {
-        if (dump.size() - at < 8) return false;
-        const std::uint32_t number = static_cast<std::uint32_t>(getLE(dump.data() + at, 4));
-        const std::uint64_t length = getLE(dump.data() + at + 4, 4);
-        at += 8;
-        if (length > dump.size() - at) return false;
-        tags.push_back({number, std::vector<unsigned char>(dump.begin() + static_cast<std::ptrdiff_t>(at),
-                                                           dump.begin() + static_cast<std::ptrdiff_t>(at + length))});
-        at += length;
-    }
-    return true;
+    const auto end = ecrlink::wire::walkDump(dump.data(), dump.size(), ecrlink::wire::ByteOrder::LsbFirst,
+                                             [&](const ecrlink::wire::DumpRecord& r) {
+                                                 const unsigned char* value = dump.data() + r.value;
+                                                 tags.push_back({r.number, {value, value + r.present(dump.size())}});
+                                             });
+    return end.whole(dump.size());
 }
 
 bool isStatus(const std::vector<JournalTag>& tags) {
@@ -94,13 +90,13 @@ void TransactionBuilder::take(CaptureEvent&& e) {
     case CaptureEvent::Frame:
         waiting = None;
         if (!e.fromTerminal || !e.checkOk) break;
-        if (e.start != CECRProto::STX && e.start != CECRProto::DC2) break;
-        frames.push_back(Frame{std::move(e.data), e.start == CECRProto::DC2, false});
+        if (e.start != ecrlink::wire::STX && e.start != ecrlink::wire::DC2) break;
+        frames.push_back(Frame{std::move(e.data), e.start == ecrlink::wire::DC2, false});
         waiting = frames.size() - 1;
         break;
     case CaptureEvent::Control:
         if (e.fromTerminal || waiting == None) break;
-        frames[waiting].acknowledged = e.start == CECRProto::ACK && e.code == CommOk;
+        frames[waiting].acknowledged = e.start == ecrlink::wire::ACK && e.code == CommOk;
         waiting = None;
         break;
     default:
@@ -148,5 +144,4 @@ void TransactionBuilder::finish(JournalTransaction& out) {
         out.outcome = JournalTransaction::NotSent;
 }
 
-} // namespace capture
-} // namespace Communication
+} // namespace ecrlink::comm

@@ -13,8 +13,9 @@
 
 #include <memory>
 
-namespace Communication {
-namespace capture {
+namespace ecrlink::comm {
+
+using namespace Communication;
 
 class TransactionBuilder {
 public:
@@ -44,5 +45,4 @@ private:
     std::unique_ptr<EventBuilder> events;
 };
 
-} // namespace capture
-} // namespace Communication
+} // namespace ecrlink::comm

@@ -11,7 +11,7 @@
 #include <system_error>
 #include <thread>
 
-using namespace ecrlink_detail;
+using namespace ecrlink::ecr;
 using namespace ECRPResult;
 using Ending = Communication::TransactionJournal::Ending;
 

@@ -1,35 +1,49 @@
 // SPDX-License-Identifier: MIT
 #include "ecrlink/ECRProto.h"
 
-#include "CheckByte.h"
 #include "ProtoLog.h"
+#include "wire/CheckByte.h"
+#include "wire/Frame.h"
+#include "wire/ResultTable.h"
 
 #include <memory>
 #include <string>
 
-using namespace ecrlink_detail;
+using namespace ecrlink::ecr;
 using namespace ECRPResult;
+using ecrlink::wire::Space;
+using ecrlink::wire::textIn;
 
+static_assert(CECRProto::STX == ecrlink::wire::STX && CECRProto::DC2 == ecrlink::wire::DC2 &&
+              CECRProto::ACK == ecrlink::wire::ACK && CECRProto::NAK == ecrlink::wire::NAK &&
+              CECRProto::EOT == ecrlink::wire::EOT && CECRProto::BEL == ecrlink::wire::BEL &&
+              CECRProto::MaxFrameLength == ecrlink::wire::MaxFrameLength);
+
+static_assert(ecrlink::wire::allIn({Timeout, NoAttempts, EotReceived, NoCheckByte, NoAck, UnknownAck, UnknownStart, TooBig,
+                                    EmptyMessage, BrokenStatus, StatusMessage},
+                                   Space::Link) &&
+              ecrlink::wire::allIn({OpenNoChannel, NoChannel, CheckTerminal, ReadOverrun}, Space::Protocol) &&
+              ecrlink::wire::allIn({IdleTimeout, OverallTimeout, Cancelled, AnswerNotAcknowledged}, Space::Dialogue) &&
+              NotConnected == ecrlink::wire::ChannelNotConnected);
+
+namespace {
+// The table's first entry stands for the code below the first one returned.
+constexpr unsigned int FirstTableCode = Timeout - 1;
+} // namespace
+
+// Entries 9 and 10 stand in the opposite order to their codes.
 const char* const aECRPErrors[12] = {
-    "General Error.",
-    "Timeout occurred.",
-    "No Receive Attempts.",
-    "EOT Received.",
-    "No CRC Received.",
-    "No ACK Received.",
-    "Unknown ACK received.",
-    "Unknown STX received.",
-    "Max Message size exceeded.",
-    "Broken status message received",
-    "Empty Message.",
-    "Status Message received",
+    textIn(FirstTableCode, Space::Link), textIn(Timeout, Space::Link),       textIn(NoAttempts, Space::Link),
+    textIn(EotReceived, Space::Link),    textIn(NoCheckByte, Space::Link),   textIn(NoAck, Space::Link),
+    textIn(UnknownAck, Space::Link),     textIn(UnknownStart, Space::Link),  textIn(TooBig, Space::Link),
+    textIn(BrokenStatus, Space::Link),   textIn(EmptyMessage, Space::Link),  textIn(StatusMessage, Space::Link),
 };
 
 const char* ecrpErrorText(unsigned int code) {
+    if (!textIn(code, Space::Link)) return nullptr;
     if (code == EmptyMessage) return aECRPErrors[10];
     if (code == BrokenStatus) return aECRPErrors[9];
-    if ((code >= 301 && code <= 309) || code == StatusMessage) return aECRPErrors[code - 301];
-    return nullptr;
+    return aECRPErrors[code - FirstTableCode];
 }
 
 namespace {
@@ -108,12 +122,12 @@ unsigned int CECRProto::sendByte(unsigned char byte) {
 
 unsigned int CECRProto::sendAbort() {
     logOnly("sending abort");
-    return sendByte(EOT);
+    return sendByte(ecrlink::wire::EOT);
 }
 
 namespace {
 // A dump longer than this cannot be described by the frame's 16-bit length field.
-constexpr unsigned int MaxDumpLength = 65535;
+constexpr unsigned int MaxDumpLength = ecrlink::wire::MaxFramed;
 // Tag 1 holding this number marks a status message sent in a data frame.
 constexpr int StatusTag = 1;
 constexpr unsigned int StatusValue = 13;
@@ -150,7 +164,7 @@ unsigned int CECRProto::sendMessage(CTLVMessage& message) {
         report("error: build dump message");
         return rc;
     }
-    rc = ecrSend(dump.get(), length, checkByteOf(dump.get(), length), 3);
+    rc = ecrSend(dump.get(), length, ecrlink::wire::checkByteOf(dump.get(), length), 3);
     if (rc != 0) return rc;
     logOnly("sending message ok!");
     return Ok;

@@ -1,27 +1,28 @@
 // SPDX-License-Identifier: MIT
 #include "ecrlink/ECRProto.h"
 
-#include "CheckByte.h"
 #include "ProtoLog.h"
+#include "wire/CheckByte.h"
+#include "wire/Frame.h"
+#include "wire/ResultTable.h"
 
 #include <climits>
 #include <cstring>
 #include <memory>
 #include <string>
 
-using namespace ecrlink_detail;
+using namespace ecrlink::ecr;
 using namespace ECRPResult;
+namespace wire = ecrlink::wire;
 
 namespace {
 
-constexpr int ChannelPartialWrite = 116;
+using wire::ChannelPartialWrite;
 constexpr int MaxStalledWrites = 16;
 constexpr unsigned int ReplyTimeout = 6000;
 constexpr unsigned int FirstByteTimeout = 250;
 constexpr unsigned int FrameTimeout = 1500;
-
-// The frame header is the start byte plus the 16-bit length; the check byte closes it.
-constexpr unsigned int FrameOverhead = 4;
+using wire::FrameOverhead;
 
 void writeSingle(Communication::ICommunication* channel, unsigned char byte) {
     unsigned int count = 0;
@@ -55,7 +56,7 @@ unsigned int CECRProto::ecrSend(const unsigned char* data, unsigned int length, 
 
     const unsigned int frameSize = length + FrameOverhead;
     std::unique_ptr<unsigned char[]> frame(new unsigned char[frameSize]);
-    frame[0] = STX;
+    frame[0] = wire::STX;
     frame[1] = static_cast<unsigned char>((length >> 8) & 0xFF);
     frame[2] = static_cast<unsigned char>(length & 0xFF);
     if (length) std::memcpy(frame.get() + 3, data, length);
@@ -107,19 +108,19 @@ unsigned int CECRProto::ecrSend(const unsigned char* data, unsigned int length, 
         }
 
         switch (reply) {
-        case ACK:
+        case wire::ACK:
             report("ACK is received");
             return Ok;
-        case NAK:
+        case wire::NAK:
             report("NAK is received");
             continue;
-        case EOT:
+        case wire::EOT:
             report("error: Abort is received");
-            writeSingle(channel, EOT);
+            writeSingle(channel, wire::EOT);
             return EotReceived;
         default:
             report("error: Unknown byte is received");
-            writeSingle(channel, EOT);
+            writeSingle(channel, wire::EOT);
             return UnknownAck;
         }
     }
@@ -169,21 +170,21 @@ unsigned int CECRProto::ecrRecv(unsigned char*& data, unsigned int& length, int 
         }
 
         bool status = false;
-        switch (first) {
-        case EOT:
+        switch (wire::startOf(first)) {
+        case wire::Start::Abort:
             report("Abort is received");
             return EotReceived;
-        case BEL:
+        case wire::Start::CheckTerminal:
             report("Check terminal message is received");
             return CheckTerminal;
-        case STX:
+        case wire::Start::Data:
             report("STX is received");
             break;
-        case DC2:
+        case wire::Start::Status:
             report("Status message is received");
             status = true;
             break;
-        default:
+        case wire::Start::Unknown:
             report("error: Unknown byte is received");
             return UnknownStart;
         }
@@ -209,16 +210,18 @@ unsigned int CECRProto::ecrRecv(unsigned char*& data, unsigned int& length, int 
             return lengthFailure(rc, count, 2);
         }
 
-        length = static_cast<unsigned int>(field[0]) * 256u + field[1];
-        if (length > MaxFrameLength) {
+        length = wire::lengthOf(field[0], field[1]);
+        switch (wire::judgeLength(length)) {
+        case wire::Length::TooBig:
             sendAbort();
             report("error: message is bigger than allowable maximum size");
             return TooBig;
-        }
-        if (length == 0) {
+        case wire::Length::Empty:
             sendAbort();
             report("error: empty message");
             return EmptyMessage;
+        case wire::Length::Fits:
+            break;
         }
 
         // Handed to the caller before any data byte is read: from here on a
@@ -231,7 +234,7 @@ unsigned int CECRProto::ecrRecv(unsigned char*& data, unsigned int& length, int 
         unsigned int rcData = readNBytes(data, length);
         if (rcData != 0) return rcData;
 
-        const unsigned char expected = checkByteOf(data, length);
+        const unsigned char expected = wire::checkByteOf(data, length);
 
         unsigned char check = 0;
         count = 0;
@@ -242,10 +245,10 @@ unsigned int CECRProto::ecrRecv(unsigned char*& data, unsigned int& length, int 
         }
 
         if (check == expected) {
-            writeSingle(channel, ACK);
+            writeSingle(channel, wire::ACK);
             return status ? StatusMessage : Ok;
         }
-        writeSingle(channel, NAK);
+        writeSingle(channel, wire::NAK);
         if (status) {
             report("error: broken status message");
             return BrokenStatus;

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "ProtoLog.h"
 
-namespace ecrlink_detail {
+namespace ecrlink::ecr {
 
 Logger& protoLogger = Logger::get();
 
-} // namespace ecrlink_detail
+} // namespace ecrlink::ecr

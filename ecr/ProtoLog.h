@@ -6,7 +6,7 @@
 
 #include <string>
 
-namespace ecrlink_detail {
+namespace ecrlink::ecr {
 
 /// The process's one Logger, looked up once when the library is loaded, so
 /// that a filtered line costs its two loads and no call.
@@ -45,4 +45,4 @@ inline void report(const char* text) {
     logOnly(text);
 }
 
-} // namespace ecrlink_detail
+} // namespace ecrlink::ecr

@@ -14,7 +14,7 @@
 #include <cstdlib>
 #include <string>
 
-using namespace ecrtool;
+using namespace ecrlink::tool;
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <cstdlib>
 #include <string>
 
-using namespace ecrtool;
+using namespace ecrlink::tool;
 
 namespace {
 

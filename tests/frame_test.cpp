@@ -4,7 +4,7 @@
 #include "ecrlink/DescriptorChannel.h"
 #include "support/LogCapture.h"
 #include "support/ScriptedChannel.h"
-#include "ecr/CheckByte.h"
+#include "wire/CheckByte.h"
 
 #include <gmock/gmock.h>
 
@@ -166,7 +166,7 @@ TEST(FramePair, FramesCrossTheLine) {
 
 #if defined(__x86_64__)
 __attribute__((target("avx2"))) unsigned char wideCheck(const unsigned char* data, unsigned int n) {
-    return ecrlink_detail::xorBlocks<ecrlink_detail::Block32>(data, n);
+    return ecrlink::wire::xorBlocks<ecrlink::wire::Block32>(data, n);
 }
 #endif
 
@@ -176,7 +176,7 @@ TEST(CheckByte, EveryWidthMatchesTheBytewiseSum) {
     for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<unsigned char>(i * 131 + 7);
     unsigned char expected = 0;
     for (unsigned int n = 0; n <= data.size(); ++n) {
-        EXPECT_EQ(ecrlink_detail::xorBlocks<ecrlink_detail::Block16>(data.data(), n), expected) << n;
+        EXPECT_EQ(ecrlink::wire::xorBlocks<ecrlink::wire::Block16>(data.data(), n), expected) << n;
 #if defined(__x86_64__)
         if (__builtin_cpu_supports("avx2")) {
             EXPECT_EQ(wideCheck(data.data(), n), expected) << n;

@@ -6,8 +6,8 @@
 
 #include <gmock/gmock.h>
 
-using ecrtool::Bytes;
-using ecrtool::FaultPlan;
+using ecrlink::tool::Bytes;
+using ecrlink::tool::FaultPlan;
 using Fault = FaultPlan::Fault;
 
 TEST(FaultPlan, ParsesExactly) {

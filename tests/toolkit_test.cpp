@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: MIT
 // The tool's parsers and formatters, one row per input: its value or its error.
 
+#include "capture/Transaction.h"
 #include "sim/ScenarioParser.h"
 #include "wire/TagTable.h"
 
 #include <gtest/gtest.h>
 
-using namespace ecrtool;
+using namespace ecrlink::tool;
 
 namespace {
 
@@ -125,3 +126,33 @@ TEST(Toolkit, DumpsAndTagTables) {
 }
 
 } // namespace
+
+// A day's capture is cut into transactions at a session, at a journal's intent after bytes on the line, and at a
+// request of the register once the terminal has sent a frame; a request repeated after a NAK stays in its own.
+// Letters: S session, B intent, E outcome, o open, R request, A ACK and n NAK from the register, N NAK and a ACK
+// from the terminal, T data frame and D status frame from the terminal.
+TEST(Toolkit, CaptureSplitsIntoTransactions) {
+    using Kind = TimelineEntry::Kind;
+    for (const Row& row : std::vector<Row>{{"SoRaTA SoRaTA", "SoRaTA|SoRaTA"},
+                                           {"SoRNRaTA RaTnTA RaDATA", "SoRNRaTA|RaTnTA|RaDATA"},
+                                           {"SBoRaTAE BRaTAE", "SBoRaTAE|BRaTAE"},
+                                           {"oBRNRNRE oRaTA", "oBRNRNREo|RaTA"}}) {
+        std::string got;
+        TransactionSplitter split([&](Transaction&& t) {
+            got += got.empty() ? "" : "|";
+            for (const TimelineEntry& e : t.entries) got += e.operation;
+        });
+        for (const char c : row.input) {
+            if (c == ' ') continue;
+            TimelineEntry e;
+            e.operation = std::string(1, c);
+            e.kind = c == 'S' ? Kind::Session : c == 'B' ? Kind::Begins : c == 'E' ? Kind::Ended : c == 'o' ? Kind::Open
+                     : std::string("RTD").find(c) != std::string::npos ? Kind::Frame : Kind::Control;
+            e.fromTerminal = std::string("NaTD").find(c) != std::string::npos;
+            e.start = c == 'D' ? 0x12 : c == 'R' || c == 'T' ? 0x02 : c == 'A' || c == 'a' ? 0x06 : 0x15;
+            split.feed(std::move(e));
+        }
+        split.finish();
+        EXPECT_EQ(got, row.expected) << row.input;
+    }
+}

@@ -2,6 +2,7 @@
 #include "ecrlink/TLVMessage.h"
 
 #include "TLVRecord.h"
+#include "wire/ResultTable.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -9,13 +10,23 @@
 #include <iterator>
 #include <memory>
 
+namespace {
+using ecrlink::wire::Space;
+using ecrlink::wire::textIn;
+using namespace TLVResult;
+static_assert(ecrlink::wire::allIn({GeneralError, InvalidArgument, InvalidOperation, TooSmallBuffer, NoValue,
+                                    InvalidSequence, FormatBroken},
+                                   Space::Tlv));
+} // namespace
+
 const char* const aTLVErrors[7] = {
-    "General Error.", "Invalid Argument.", "Invalid Operation.", "Too small buffer.",
-    "No Value.", "Invalid Sequence.", "Message Format Broken.",
+    textIn(GeneralError, Space::Tlv), textIn(InvalidArgument, Space::Tlv), textIn(InvalidOperation, Space::Tlv),
+    textIn(TooSmallBuffer, Space::Tlv), textIn(NoValue, Space::Tlv), textIn(InvalidSequence, Space::Tlv),
+    textIn(FormatBroken, Space::Tlv),
 };
 
 namespace {
-using ecrlink_detail::RecordHeader;
+using ecrlink::tlv::RecordHeader;
 using TagMap = std::map<unsigned int, CTLVTag*>;
 constexpr unsigned int PieceHeader = 8;
 constexpr unsigned int FileTagA = 44;
@@ -28,7 +39,7 @@ constexpr unsigned int PieceRefused = 2;
 
 // Inline rather than CTLVTag::binToNum, a call through the symbol table.
 unsigned int readLE(const unsigned char* at) {
-    return ecrlink_detail::getLittleEndian(at);
+    return ecrlink::tlv::getLittleEndian(at);
 }
 
 // Checks that the records tile the dump exactly before anything is created,
@@ -167,13 +178,13 @@ bool draftRecords(const TagMap& tags, unsigned char* draft, std::size_t& front, 
     for (;;) {
         const Fields first = fieldsOf(*lo->second);
         if (!fits(first.length)) return false;
-        ecrlink_detail::writeRecord(low, first.type, first.length, first.value);
+        ecrlink::tlv::writeRecord(low, first.type, first.length, first.value);
         low += first.length + RecordHeader;
         if (lo == hi) break;
         const Fields last = fieldsOf(*hi->second);
         if (!fits(last.length)) return false;
         high -= last.length + RecordHeader;
-        ecrlink_detail::writeRecord(high, last.type, last.length, last.value);
+        ecrlink::tlv::writeRecord(high, last.type, last.length, last.value);
         if (++lo == hi) break;
         --hi;
     }
@@ -225,7 +236,7 @@ unsigned int CTLVMessage::buildDump(unsigned char* buf, unsigned int size, unsig
         const Fields r = fieldsOf(*it->second);
         // In 64 bits: a value near 4 GiB must not wrap into "fits".
         if (std::uint64_t{r.length} + RecordHeader > room) return TLVResult::GeneralError;
-        ecrlink_detail::writeRecord(out, r.type, r.length, r.value);
+        ecrlink::tlv::writeRecord(out, r.type, r.length, r.value);
         out += r.length + RecordHeader;
         room -= r.length + RecordHeader;
     }
@@ -272,7 +283,7 @@ __attribute__((flatten)) unsigned int CTLVMessage::parseDump(const unsigned char
         if (n != 0) {
             tag->value = new unsigned char[n];
             tag->length = n;
-            ecrlink_detail::copyBytes(tag->value, bytes, n);
+            ecrlink::tlv::copyBytes(tag->value, bytes, n);
         }
         putTag(tags, number, tag.release());
     };

@@ -4,31 +4,19 @@
 // The tag record of the outgoing dump, shared by CTLVTag::getBinData and
 // CTLVMessage::buildDump so that a dump is written without a call per field.
 
+#include "wire/ByteOrder.h"
+#include "wire/DumpWalk.h"
+
 #include <cstdint>
 #include <cstring>
 
-namespace ecrlink_detail {
+namespace ecrlink::tlv {
+
+using wire::getLittleEndian;
+using wire::putBigEndian;
 
 /// Bytes in front of every value: the tag number and the value length.
-constexpr unsigned int RecordHeader = 8;
-
-/// Writes `n` most significant byte first.
-inline void putBigEndian(unsigned char* out, unsigned int n) {
-#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    n = __builtin_bswap32(n); // one store instead of four shifted bytes
-#endif
-    std::memcpy(out, &n, sizeof n);
-}
-
-/// Reads 4 bytes least significant byte first.
-inline unsigned int getLittleEndian(const unsigned char* in) {
-    unsigned int n;
-    std::memcpy(&n, in, sizeof n);
-#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-    n = __builtin_bswap32(n);
-#endif
-    return n;
-}
+constexpr unsigned int RecordHeader = wire::RecordHeader;
 
 /// Copies `n` bytes; values up to 64 bytes, the common case, in two or four
 /// overlapping moves instead of a call.
@@ -59,4 +47,4 @@ inline void writeRecord(unsigned char* out, unsigned int type, unsigned int leng
     copyBytes(out + RecordHeader, value, length);
 }
 
-} // namespace ecrlink_detail
+} // namespace ecrlink::tlv

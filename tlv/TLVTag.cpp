@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <cstring>
 
-using ecrlink_detail::RecordHeader;
+using ecrlink::tlv::RecordHeader;
 
 CTLVTag::CTLVTag(unsigned int type) : type(type), length(0), value(nullptr) {}
 
@@ -128,23 +128,22 @@ unsigned int CTLVTag::getBinData(unsigned char* buf, unsigned int size, unsigned
     if (std::uint64_t{length} + RecordHeader > size) return TLVResult::TooSmallBuffer;
     if (buf == nullptr) return TLVResult::InvalidArgument;
     // Zeros only where the record does not write: the same bytes in the end.
-    ecrlink_detail::writeRecord(buf, type, length, value);
+    ecrlink::tlv::writeRecord(buf, type, length, value);
     std::memset(buf + outLen, 0, size - outLen);
     return TLVResult::Ok;
 }
 
 void CTLVTag::numToBin(unsigned char* out, unsigned int n) {
     if (out == nullptr) return;
-    ecrlink_detail::putBigEndian(out, n);
+    ecrlink::tlv::putBigEndian(out, n);
 }
 
 void CTLVTag::binToNum(const unsigned char* in, unsigned int& n) {
     if (in == nullptr) return;
-    n = ecrlink_detail::getLittleEndian(in);
+    n = ecrlink::tlv::getLittleEndian(in);
 }
 
 void CTLVTag::binToNumR(const unsigned char* in, unsigned int& n) {
     if (in == nullptr) return;
-    n = static_cast<unsigned int>(in[0]) << 24 | static_cast<unsigned int>(in[1]) << 16 |
-        static_cast<unsigned int>(in[2]) << 8 | static_cast<unsigned int>(in[3]);
+    n = ecrlink::wire::getBigEndian(in);
 }

@@ -5,6 +5,7 @@
 #include "ecrlink/Export.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -138,6 +139,14 @@ struct CapturedMessage {
 /// events, not with the file).
 ECRLINK_API int readCapture(const std::string& path, std::vector<CaptureEvent>& events, bool& truncated,
                             std::string& error);
+
+/// Reads a capture file the way readCapture() does, handing each event to
+/// `each` as soon as it is complete instead of keeping them: memory stays
+/// that of one record, however long the file. Results as readCapture(); the
+/// events already handed over stand when the file turns out to be unreadable
+/// part way. Blocks the calling thread (any thread) until the file is read.
+ECRLINK_API int streamCapture(const std::string& path, const std::function<void(CaptureEvent&&)>& each,
+                              bool& truncated, std::string& error);
 
 /// The messages of a capture, oldest first, so that a register can recover
 /// the last answer it acknowledged after a restart. Results as readCapture().

@@ -213,10 +213,15 @@ ECRLINK_API unsigned int ecrlink_proto_new(ecrlink_proto** out);
  * never waits. Null is ignored. No call on the object may be running. */
 ECRLINK_API void ecrlink_proto_release(ecrlink_proto* proto);
 
-/* Creates a channel of libecrcomm from an address, "serial:DEVICE[?baud=N]"
- * or "tcp:HOST:PORT[?timeout=MS]", and hands it to the object (not opened
- * yet). 102 for an address that cannot be understood (108 for a speed the
- * system cannot set), with the reason in ecrlink_proto_last_error(). Never blocks. */
+/* Creates a channel of libecrcomm from an address and hands it to the object
+ * (not opened yet). The options after "?" are joined by "&", in any order:
+ *   "serial:DEVICE[?baud=N][&flow=rtscts|none]"  speed (115200 by default),
+ *       hardware flow control (none by default)
+ *   "tcp:HOST:PORT[?timeout=MS][&keepalive=S]"   name lookup and connecting
+ *       together (5000 ms by default); how long a vanished terminal goes
+ *       unnoticed (30 s by default, 0 off)
+ * 102 for an address that cannot be understood (108 for a speed the system
+ * cannot set), with the reason in ecrlink_proto_last_error(). Never blocks. */
 ECRLINK_API unsigned int ecrlink_proto_use_address(ecrlink_proto* proto, const char* address);
 /* Hands the object a channel of the application's own; the struct is copied.
  * 202 when an operation is missing (the channel is not taken then). */

@@ -1,20 +1,24 @@
 // SPDX-License-Identifier: MIT
 #include "capture/HtmlTimeline.h"
 
+#include "capture/TimelineText.h"
+#include "wire/TagTable.h"
+
 #include <algorithm>
 #include <cmath>
-#include <sstream>
+#include <cstdio>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 namespace {
 
-using Entry = Timeline::Entry;
+using Entry = TimelineEntry;
+using Kind = TimelineEntry::Kind;
 
 // Columns of the diagram, in pixels.
 constexpr int Width = 1160, TimeX = 84, RegisterX = 440, TerminalX = 1020, LabelX = (RegisterX + TerminalX) / 2;
 constexpr int Top = 70, LineRow = 46, NoteRow = 20, GapRow = 34;
-constexpr std::size_t MaxLabel = 78, MaxNote = 46;
+constexpr std::size_t MaxLabel = 78, MaxNote = 46, MaxCell = 90;
 
 std::string escape(const std::string& text) {
     std::string out;
@@ -37,18 +41,116 @@ std::string shorten(const std::string& text, std::size_t most) {
 // The colour class of an arrow or a note.
 std::string styleOf(const Entry& e) {
     if (e.bad) return "bad";
-    if (e.kind == Entry::Kind::Frame) return e.what.compare(0, 3, "DC2") == 0 ? "status" : e.fromTerminal ? "in" : "out";
-    if (e.kind == Entry::Kind::Control) return "ctl";
-    if (e.kind == Entry::Kind::Synced) return "sync";
+    if (e.isStatus()) return "status";
+    if (e.kind == Kind::Frame || e.kind == Kind::Partial) return e.fromTerminal ? "in" : "out";
+    if (e.kind == Kind::Control) return "ctl";
+    if (e.kind == Kind::Synced) return "sync";
     return "note";
 }
 
+// The words on an arrow: the frame or byte; its tags go beneath.
+std::string arrowLabel(const Entry& e) {
+    if (e.kind == Kind::Control) return byteName(e.start);
+    if (e.kind == Kind::Partial) return byteName(e.start) + " cut short, " + std::to_string(e.length) + " data bytes";
+    return byteName(e.start) + " " + std::to_string(e.length) + " bytes" + (e.checkGood ? "" : ", check BAD");
+}
+
+std::string tagLine(const Entry& e) {
+    switch (e.dump) {
+    case Entry::Dump::Tags: return TagTable::summary(e.tags, e.order, true);
+    case Entry::Dump::Empty: return e.kind == Kind::Frame ? "(no data)" : "";
+    case Entry::Dump::Broken: return "not a tag dump (" + e.dumpError + ")";
+    case Entry::Dump::None: break;
+    }
+    return {};
+}
+
 std::string fullText(const Entry& e) {
-    std::string text = Timeline::seconds(e.timeNs) + " s  ";
+    std::string text = TimelineText::seconds(e.timeNs) + " s  ";
     if (e.onLine()) text += e.fromTerminal ? "terminal to register: " : "register to terminal: ";
-    text += e.what;
-    if (!e.tags.empty()) text += "\n" + e.tags;
+    text += TimelineText::describe(e);
     if (e.repeat > 1) text += "\n" + std::to_string(e.repeat) + " times in a row";
+    return text;
+}
+
+// The sequence diagram of one transaction.
+void diagram(std::ostream& out, const std::vector<Entry>& entries) {
+    std::string rows;
+    int y = Top;
+    std::uint64_t previous = entries.empty() ? 0 : entries.front().timeNs;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const Entry& e = entries[i];
+        // A little more room after a longer pause, so that time shows; long quiet stretches get a band.
+        const double pauseMs = static_cast<double>(e.timeNs - std::min(previous, e.timeNs)) / 1e6;
+        y += static_cast<int>(std::min(24.0, 6 * std::log10(1 + pauseMs)));
+        previous = e.timeNs;
+        const std::string at = std::to_string(y);
+        if (e.gapNs) {
+            rows += "<g class=\"gap\"><rect x=\"" + std::to_string(RegisterX) + "\" y=\"" + at + "\" width=\"" +
+                    std::to_string(TerminalX - RegisterX) + "\" height=\"" + std::to_string(GapRow - 8) + "\"/><text x=\"" +
+                    std::to_string(LabelX) + "\" y=\"" + std::to_string(y + 17) + "\">" +
+                    escape(TimelineText::gapText(e)) + "</text></g>\n";
+            y += GapRow;
+        }
+        const std::string style = styleOf(e);
+        const std::string repeat = e.repeat > 1 ? " \xC3\x97" + std::to_string(e.repeat) : "";
+        const std::string time = TimelineText::seconds(e.timeNs);
+        rows += "<g class=\"row\" data-row=\"" + std::to_string(i) + "\"><title>" + escape(fullText(e)) + "</title>";
+        if (e.onLine()) {
+            const int from = e.fromTerminal ? TerminalX : RegisterX, to = e.fromTerminal ? RegisterX : TerminalX;
+            const int tip = e.fromTerminal ? 11 : -11, arrowY = y + 20;
+            const std::string ay = std::to_string(arrowY);
+            rows += "<text class=\"time\" x=\"" + std::to_string(TimeX) + "\" y=\"" + std::to_string(arrowY + 4) + "\">" +
+                    time + "</text><line class=\"arrow " + style + "\" x1=\"" + std::to_string(from) + "\" y1=\"" + ay +
+                    "\" x2=\"" + std::to_string(to + tip * 9 / 11) + "\" y2=\"" + ay + "\"/><polygon class=\"" + style +
+                    "\" points=\"" + std::to_string(to) + "," + ay + " " + std::to_string(to + tip) + "," +
+                    std::to_string(arrowY - 5) + " " + std::to_string(to + tip) + "," + std::to_string(arrowY + 5) +
+                    "\"/><text class=\"label\" x=\"" + std::to_string(LabelX) + "\" y=\"" + std::to_string(arrowY - 6) +
+                    "\">" + escape(arrowLabel(e)) + repeat + "</text>";
+            const std::string tags = tagLine(e);
+            if (!tags.empty())
+                rows += "<text class=\"tags\" x=\"" + std::to_string(LabelX) + "\" y=\"" + std::to_string(arrowY + 16) +
+                        "\">" + escape(shorten(tags, MaxLabel)) + "</text>";
+            y += LineRow;
+        } else {
+            const int noteY = y + 13;
+            rows += "<text class=\"time\" x=\"" + std::to_string(TimeX) + "\" y=\"" + std::to_string(noteY) + "\">" +
+                    time + "</text><circle class=\"" + style + "\" cx=\"" + std::to_string(RegisterX) + "\" cy=\"" +
+                    std::to_string(noteY - 4) + "\" r=\"3.5\"/><text class=\"note " + (style == "note" ? "" : style) +
+                    "\" x=\"" + std::to_string(RegisterX - 10) + "\" y=\"" + std::to_string(noteY) + "\">" +
+                    escape(shorten(TimelineText::describe(e) + repeat, MaxNote)) + "</text>";
+            y += NoteRow;
+        }
+        rows += "</g>\n";
+    }
+    const int height = y + 20;
+    out << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << Width << "\" height=\"" << height << "\" viewBox=\"0 0 "
+        << Width << " " << height << "\">\n"
+        << "<text class=\"time\" x=\"" << TimeX << "\" y=\"" << Top - 30 << "\">time s</text>"
+        << "<text class=\"head\" x=\"" << RegisterX << "\" y=\"" << Top - 30 << "\" text-anchor=\"middle\">Register</text>"
+        << "<text class=\"head\" x=\"" << TerminalX << "\" y=\"" << Top - 30 << "\" text-anchor=\"middle\">Terminal</text>"
+        << "<line class=\"life\" x1=\"" << RegisterX << "\" y1=\"" << Top - 20 << "\" x2=\"" << RegisterX << "\" y2=\""
+        << height - 10 << "\"/><line class=\"life\" x1=\"" << TerminalX << "\" y1=\"" << Top - 20 << "\" x2=\""
+        << TerminalX << "\" y2=\"" << height - 10 << "\"/>\n"
+        << rows << "</svg>\n";
+}
+
+// What became of a transaction, in a few words; `good` says whether it was answered.
+std::string outcomeOf(const Transaction& t, bool& good) {
+    const Entry* answer = t.answer();
+    good = answer != nullptr;
+    if (const Entry* ended = t.ended()) {
+        good = ended->value == 1;
+        return TimelineText::endingText(ended->value) + std::string(" (") + TimelineText::codeText(ended->code) + ")";
+    }
+    if (answer) return "answered: " + tagLine(*answer);
+    if (const Entry* failure = t.failure()) return "no answer: " + failure->operation + " " + TimelineText::codeText(failure->code);
+    return t.request() ? "no answer" : "no request";
+}
+
+std::string durationText(std::uint64_t ns) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f s", static_cast<double>(ns) / 1e9);
     return text;
 }
 
@@ -76,110 +178,118 @@ text.bad { stroke: none; } text.sync { stroke: none; }
 g.row:hover text.label { font-weight: bold; }
 g.row.picked text { font-weight: bold; } pre .picked { background: #fff59d; }
 pre { background: #f6f6f6; padding: 8px; overflow-x: auto; font-size: 12px; }
+table.tx { border-collapse: collapse; width: 100%; max-width: 1400px; }
+table.tx th { text-align: left; border-bottom: 2px solid #ccc; padding: 4px 8px; position: sticky; top: 0; background: #fff; }
+tr.tx td { border-bottom: 1px solid #eee; padding: 3px 8px; white-space: nowrap; overflow: hidden; text-overflow: ellipsis; max-width: 520px; }
+tr.tx { cursor: pointer; scroll-margin-top: 40px; } tr.tx:hover, tr.tx:focus { background: #eef4ff; outline: none; }
+tr.tx.open { background: #e3ecfb; font-weight: bold; } tr.tx td.bad { color: #c62828; }
+tr.tx td.num { text-align: right; font-variant-numeric: tabular-nums; }
+tr.diagram > td { padding: 8px 0 16px 24px; border-bottom: 2px solid #ccc; }
 )";
 
-// Clicking a row of the diagram marks it and its line in the text below.
+// A click on a row opens its transaction beneath it (a copy of its template);
+// a click on a row of a diagram marks it and its line in the text below it.
 const char* const Script = R"(
 (function () {
-  var rows = document.querySelectorAll('g.row');
-  var lines = document.querySelectorAll('pre span[data-row]');
-  rows.forEach(function (row) {
-    row.addEventListener('click', function () {
-      var n = row.getAttribute('data-row');
-      rows.forEach(function (r) { r.classList.toggle('picked', r === row); });
-      lines.forEach(function (l) { l.classList.toggle('picked', l.getAttribute('data-row') === n); });
-    });
+  var table = document.getElementById('tx');
+  function toggle(row) {
+    var n = row.getAttribute('data-tx'), shown = document.getElementById('d' + n);
+    row.classList.toggle('open', !shown);
+    if (shown) { shown.remove(); return; }
+    var detail = document.createElement('tr');
+    detail.id = 'd' + n;
+    detail.className = 'diagram';
+    var cell = detail.insertCell();
+    cell.colSpan = 6;
+    cell.appendChild(document.getElementById('t' + n).content.cloneNode(true));
+    row.parentNode.insertBefore(detail, row.nextSibling);
+  }
+  table.addEventListener('click', function (event) {
+    var picked = event.target.closest('g.row');
+    if (picked) {
+      var cell = picked.closest('td'), k = picked.getAttribute('data-row');
+      cell.querySelectorAll('g.row').forEach(function (r) { r.classList.toggle('picked', r === picked); });
+      cell.querySelectorAll('pre span[data-row]').forEach(function (l) {
+        l.classList.toggle('picked', l.getAttribute('data-row') === k);
+      });
+      return;
+    }
+    var row = event.target.closest('tr.tx');
+    if (row) toggle(row);
   });
+  table.addEventListener('keydown', function (event) {
+    if (event.key === 'Enter' && event.target.matches('tr.tx')) toggle(event.target);
+  });
+  var wanted = /#tx=(\d+)/.exec(location.hash), rows = table.querySelectorAll('tr.tx');
+  var first = wanted ? document.querySelector('tr.tx[data-tx="' + wanted[1] + '"]') : rows.length === 1 ? rows[0] : null;
+  if (first) {
+    toggle(first);
+    first.scrollIntoView();
+  }
   document.body.setAttribute('data-ready', '1');
 })();
 )";
 
 } // namespace
 
-std::string HtmlTimeline::page(const Timeline& timeline, const std::string& name, bool truncated) {
-    int toTerminal = 0, fromTerminal = 0, bad = 0, gaps = 0;
-    for (const Entry& e : timeline.entries) {
-        if (e.kind == Entry::Kind::Frame) (e.fromTerminal ? fromTerminal : toTerminal) += static_cast<int>(e.repeat);
-        if (e.bad) bad += static_cast<int>(e.repeat);
+void HtmlTimeline::Totals::count(const Transaction& t) {
+    ++transactions;
+    for (const Entry& e : t.entries) {
+        if (e.kind == Kind::Frame) (e.fromTerminal ? fromTerminal : toTerminal) += e.repeat;
+        if (e.bad) bad += e.repeat;
         if (e.gapNs) ++gaps;
     }
-
-    std::ostringstream svg;
-    int y = Top;
-    std::uint64_t previous = 0;
-    for (std::size_t i = 0; i < timeline.entries.size(); ++i) {
-        const Entry& e = timeline.entries[i];
-        // A little more room after a longer pause, so that time shows; long quiet stretches get a band.
-        const double pauseMs = static_cast<double>(e.timeNs - std::min(previous, e.timeNs)) / 1e6;
-        y += static_cast<int>(std::min(24.0, 6 * std::log10(1 + pauseMs)));
-        previous = e.timeNs;
-        if (e.gapNs) {
-            svg << "<g class=\"gap\"><rect x=\"" << RegisterX << "\" y=\"" << y << "\" width=\"" << TerminalX - RegisterX
-                << "\" height=\"" << GapRow - 8 << "\"/><text x=\"" << LabelX << "\" y=\"" << y + 17 << "\">"
-                << escape(Timeline::gapText(e)) << "</text></g>\n";
-            y += GapRow;
-        }
-        const std::string style = styleOf(e);
-        const std::string repeat = e.repeat > 1 ? " \xC3\x97" + std::to_string(e.repeat) : "";
-        svg << "<g class=\"row\" data-row=\"" << i << "\"><title>" << escape(fullText(e)) << "</title>";
-        if (e.onLine()) {
-            const int from = e.fromTerminal ? TerminalX : RegisterX, to = e.fromTerminal ? RegisterX : TerminalX;
-            const int arrowY = y + 20;
-            svg << "<text class=\"time\" x=\"" << TimeX << "\" y=\"" << arrowY + 4 << "\">" << Timeline::seconds(e.timeNs)
-                << "</text><line class=\"arrow " << style << "\" x1=\"" << from << "\" y1=\"" << arrowY << "\" x2=\""
-                << to + (e.fromTerminal ? 9 : -9) << "\" y2=\"" << arrowY << "\"/><polygon class=\"" << style
-                << "\" points=\"" << to << "," << arrowY << " " << to + (e.fromTerminal ? 11 : -11) << "," << arrowY - 5
-                << " " << to + (e.fromTerminal ? 11 : -11) << "," << arrowY + 5 << "\"/><text class=\"label\" x=\""
-                << LabelX << "\" y=\"" << arrowY - 6 << "\">" << escape(e.what) << repeat << "</text>";
-            if (!e.tags.empty())
-                svg << "<text class=\"tags\" x=\"" << LabelX << "\" y=\"" << arrowY + 16 << "\">"
-                    << escape(shorten(e.tags, MaxLabel)) << "</text>";
-            y += LineRow;
-        } else {
-            const int noteY = y + 13;
-            svg << "<text class=\"time\" x=\"" << TimeX << "\" y=\"" << noteY << "\">" << Timeline::seconds(e.timeNs)
-                << "</text><circle class=\"" << style << "\" cx=\"" << RegisterX << "\" cy=\"" << noteY - 4
-                << "\" r=\"3.5\"/><text class=\"note " << (style == "note" ? "" : style) << "\" x=\"" << RegisterX - 10
-                << "\" y=\"" << noteY << "\">" << escape(shorten(e.what + repeat, MaxNote)) << "</text>";
-            y += NoteRow;
-        }
-        svg << "</g>\n";
-    }
-    const int height = y + 20;
-
-    std::ostringstream text;
-    text << escape(Timeline::header()) << "\n";
-    for (std::size_t i = 0; i < timeline.entries.size(); ++i) {
-        const Entry& e = timeline.entries[i];
-        if (e.gapNs) text << escape(Timeline::gapLine(e)) << "\n";
-        text << "<span data-row=\"" << i << "\">" << escape(Timeline::line(e)) << "</span>\n";
-    }
-
-    std::ostringstream page;
-    page << "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>" << escape(name)
-         << " - ecrlink capture</title>\n<style>" << Style << "</style></head>\n<body>\n"
-         << "<h1>ecrlink capture: " << escape(name) << "</h1>\n<p class=\"summary\">" << toTerminal
-         << " frame(s) register to terminal, " << fromTerminal << " terminal to register; " << bad
-         << " broken, refused or failed; " << gaps << " quiet stretch(es) longer than a read time-out"
-         << (truncated ? "; <b>the capture ends inside a record (the writer stopped)</b>" : "") << ".</p>\n"
-         << "<p class=\"legend\"><span><i style=\"background:#1f5fbf\"></i>data frame from the register</span>"
-            "<span><i style=\"background:#1d7f3a\"></i>data frame from the terminal</span>"
-            "<span><i style=\"background:#7b3fb0\"></i>status frame</span>"
-            "<span><i style=\"background:#666\"></i>ACK</span>"
-            "<span><i style=\"background:#c62828\"></i>bad check, NAK, EOT, failure</span>"
-            "<span><i style=\"background:#00897b\"></i>synced to disk</span>"
-            "<span>times in seconds since the capture began; tags in the byte order of their direction</span></p>\n"
-         << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << Width << "\" height=\"" << height << "\" viewBox=\"0 0 "
-         << Width << " " << height << "\">\n"
-         << "<text class=\"time\" x=\"" << TimeX << "\" y=\"" << Top - 30 << "\">time s</text>"
-         << "<text class=\"head\" x=\"" << RegisterX << "\" y=\"" << Top - 30 << "\" text-anchor=\"middle\">Register</text>"
-         << "<text class=\"head\" x=\"" << TerminalX << "\" y=\"" << Top - 30 << "\" text-anchor=\"middle\">Terminal</text>"
-         << "<line class=\"life\" x1=\"" << RegisterX << "\" y1=\"" << Top - 20 << "\" x2=\"" << RegisterX << "\" y2=\""
-         << height - 10 << "\"/><line class=\"life\" x1=\"" << TerminalX << "\" y1=\"" << Top - 20 << "\" x2=\""
-         << TerminalX << "\" y2=\"" << height - 10 << "\"/>\n"
-         << svg.str() << "</svg>\n<h2>As text</h2>\n<pre>" << text.str() << "</pre>\n<script>" << Script
-         << "</script>\n</body></html>\n";
-    return page.str();
 }
 
-} // namespace ecrtool
+HtmlTimeline::HtmlTimeline(std::ostream& page, const std::string& name, const Totals& totals)
+    : out(page) {
+    out << "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>" << escape(name)
+        << " - ecrlink capture</title>\n<style>" << Style << "</style></head>\n<body>\n"
+        << "<h1>ecrlink capture: " << escape(name) << "</h1>\n<p class=\"summary\">" << totals.transactions
+        << " transaction(s); " << totals.toTerminal << " frame(s) register to terminal, " << totals.fromTerminal
+        << " terminal to register; " << totals.bad << " broken, refused or failed; " << totals.gaps
+        << " quiet stretch(es) longer than a read time-out"
+        << (totals.truncated ? "; <b>the capture ends inside a record (the writer stopped)</b>" : "") << ".</p>\n"
+        << "<p class=\"legend\"><span><i style=\"background:#1f5fbf\"></i>data frame from the register</span>"
+           "<span><i style=\"background:#1d7f3a\"></i>data frame from the terminal</span>"
+           "<span><i style=\"background:#7b3fb0\"></i>status frame</span>"
+           "<span><i style=\"background:#666\"></i>ACK</span>"
+           "<span><i style=\"background:#c62828\"></i>bad check, NAK, EOT, failure</span>"
+           "<span><i style=\"background:#00897b\"></i>synced to disk</span>"
+           "<span>click a transaction for its diagram; times in seconds since its session began; tags in the byte "
+           "order of their direction</span></p>\n"
+        << "<table class=\"tx\" id=\"tx\"><thead><tr><th>#</th><th>time</th><th>request</th><th>outcome</th>"
+           "<th>duration</th><th>faults</th></tr></thead>\n<tbody>\n";
+}
+
+void HtmlTimeline::add(const Transaction& t) {
+    const unsigned long n = ++added;
+    const std::uint64_t began = t.beganNs();
+    const std::string time = t.sessionWallNs ? TimelineText::utc(t.sessionWallNs + began).substr(0, 19) + " (+" +
+                                                   TimelineText::seconds(began) + " s)"
+                                             : TimelineText::seconds(began) + " s";
+    const Entry* request = t.request();
+    bool good = false;
+    const std::string outcome = outcomeOf(t, good);
+    const unsigned long faults = t.faults();
+    out << "<tr class=\"tx\" tabindex=\"0\" data-tx=\"" << n << "\"><td class=\"num\">" << n << "</td><td>" << escape(time)
+        << "</td><td>" << escape(shorten(request ? tagLine(*request) : "", MaxCell)) << "</td><td"
+        << (good ? "" : " class=\"bad\"") << ">" << escape(shorten(outcome, MaxCell)) << "</td><td class=\"num\">"
+        << durationText(t.durationNs()) << "</td><td class=\"num" << (faults ? " bad" : "") << "\">" << faults
+        << "</td></tr>\n<template id=\"t" << n << "\">";
+    diagram(out, t.entries);
+    out << "<pre>" << escape(TimelineText::header());
+    for (std::size_t i = 0; i < t.entries.size(); ++i) {
+        std::string lines = TimelineText::lines(t.entries[i]);
+        lines.pop_back();
+        // A quiet stretch's line belongs to the entry after it.
+        out << "<span data-row=\"" << i << "\">" << escape(lines) << "</span>\n";
+    }
+    out << "</pre></template>\n";
+}
+
+void HtmlTimeline::finish() {
+    out << "</tbody></table>\n<script>" << Script << "</script>\n</body></html>\n";
+}
+
+} // namespace ecrlink::tool

@@ -1,19 +1,18 @@
 // SPDX-License-Identifier: MIT
 #include "commands/DecodeCommand.h"
 
-#include "commands/Console.h"
+#include "base/Console.h"
 #include "wire/TagTable.h"
 #include "wire/WireDump.h"
 
-#include "ecrlink/ECRProto.h"
+#include "wire/CheckByte.h"
+#include "wire/FrameParser.h"
 
 #include <sstream>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 namespace {
-
-constexpr std::uint8_t STX = CECRProto::STX, DC2 = CECRProto::DC2;
 
 const char* orderName(ByteOrder order) {
     return order == ByteOrder::LsbFirst ? "incoming (least significant byte first, terminal to register)"
@@ -56,15 +55,23 @@ int run(const std::string& hex, const std::string& orderText) {
     };
 
     std::ostringstream out;
-    const bool startByte = bytes[0] == STX || bytes[0] == DC2;
-    const std::size_t announced = bytes.size() >= 3 ? static_cast<std::size_t>(bytes[1]) * 256 + bytes[2] : 0;
-    const bool frame = startByte && bytes.size() >= 4 && announced + 4 == bytes.size();
+    // The bytes are a frame when the parser closes one exactly at the last byte.
+    const bool startByte = wire::isStartByte(bytes[0]);
+    wire::FrameParser parser;
+    std::size_t taken = 0;
+    bool closed = false;
+    while (startByte && taken < bytes.size() && !closed) {
+        std::uint8_t byte = bytes[taken++];
+        closed = parser.take(byte) == wire::FrameParser::Got::Frame;
+    }
+    const std::size_t announced = parser.announced();
+    const bool frame = closed && taken == bytes.size();
     Bytes data;
     if (frame) {
-        data.assign(bytes.begin() + 3, bytes.end() - 1);
-        const std::uint8_t check = bytes.back();
-        const std::uint8_t computed = xorCheck(data.data(), data.size());
-        out << "frame:      " << (bytes[0] == STX ? "data frame (STX 02)" : "status frame (DC2 12)") << "\n"
+        data = parser.frame().data;
+        const std::uint8_t check = parser.frame().check;
+        const std::uint8_t computed = wire::checkByteOf(data.data(), static_cast<unsigned int>(data.size()));
+        out << "frame:      " << (bytes[0] == wire::STX ? "data frame (STX 02)" : "status frame (DC2 12)") << "\n"
             << "length:     " << announced << " (" << toHex(bytes.data() + 1, 2) << ")\n"
             << "check byte: " << toHex(&check, 1)
             << (check == computed ? " (matches)" : " (DOES NOT MATCH: computed " + toHex(&computed, 1) + ")") << "\n";
@@ -105,4 +112,4 @@ int run(const std::string& hex, const std::string& orderText) {
 }
 
 } // namespace DecodeCommand
-} // namespace ecrtool
+} // namespace ecrlink::tool

@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 /// `ecrlink decode`: explains a captured frame or dump given as hex.
 namespace DecodeCommand {
@@ -13,4 +13,4 @@ int run(const std::string& hex, const std::string& order);
 
 } // namespace DecodeCommand
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

@@ -2,7 +2,7 @@
 #include "commands/DemoCommand.h"
 
 #include "sim/ByteLink.h"
-#include "commands/Console.h"
+#include "base/Console.h"
 #include "sim/PtyPort.h"
 #include "register/RegisterSession.h"
 #include "sim/Scenario.h"
@@ -12,7 +12,7 @@
 #include <sstream>
 #include <thread>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 namespace DemoCommand {
 
@@ -58,4 +58,4 @@ int run() {
 }
 
 } // namespace DemoCommand
-} // namespace ecrtool
+} // namespace ecrlink::tool

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 /// `ecrlink demo`: a whole purchase between the library and the simulated
 /// terminal, which runs on a pseudo-terminal in a thread of this process.
@@ -11,4 +11,4 @@ int run();
 
 } // namespace DemoCommand
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "commands/JournalCommand.h"
 
-#include "commands/Console.h"
+#include "base/Console.h"
 #include "wire/TagTable.h"
 
 #include "ecrlink/Channel.h"
@@ -11,7 +11,7 @@
 #include <ctime>
 #include <sstream>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 namespace {
 
@@ -84,4 +84,4 @@ int run(const std::string& path, const std::string* reference) {
 
 } // namespace JournalCommand
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 /// `ecrlink journal FILE [--reference REF]`: what became of the last
 /// transaction of a journal, or of the latest one with REF, for a register
@@ -18,4 +18,4 @@ int run(const std::string& path, const std::string* reference);
 
 } // namespace JournalCommand
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

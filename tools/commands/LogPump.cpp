@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: MIT
 #include "commands/LogPump.h"
 
-#include "commands/Console.h"
+#include "base/Console.h"
 
 #include "ecrlink/Logger.h"
 
 #include <chrono>
 #include <string>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 LogPump::LogPump(std::FILE* stream, int level) : out(stream) {
     Logger::get().enable(Logger::Level(level));
@@ -29,4 +29,4 @@ void LogPump::run() {
     }
 }
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <thread>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 /// Consumer of the library's log: switches the Logger on and copies its
 /// lines to a stream from a thread of its own until destroyed; lines queued
@@ -26,4 +26,4 @@ private:
     std::thread worker;
 };
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

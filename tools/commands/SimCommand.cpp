@@ -2,54 +2,47 @@
 #include "commands/SimCommand.h"
 
 #include "sim/ByteLink.h"
-#include "commands/Console.h"
+#include "base/Console.h"
+#include "base/SignalWatch.h"
 #include "sim/PtyPort.h"
 #include "sim/Scenario.h"
 #include "sim/SimTerminal.h"
 #include "sim/TcpListener.h"
-#include "capture/CaptureReplay.h"
-#include "capture/LineRecorder.h"
+#include "sim/CaptureReplay.h"
+#include "sim/LineRecorder.h"
 
 #include <atomic>
-#include <csignal>
 #include <functional>
 #include <memory>
-
-#include <pthread.h>
+#include <mutex>
 
 #include <unistd.h>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 namespace {
 
 std::atomic<bool> interrupted{false};
-// The link in use; the handler runs on the one thread that sets it (the
-// others block the signals), so it never sees a link being destroyed.
-std::atomic<ByteLink*> active{nullptr};
+// The link in use, which a signal interrupts; the lock keeps it alive while it does.
+std::mutex activeLock;
+ByteLink* active = nullptr;
 
 void onSignal(int) {
     interrupted.store(true);
-    if (ByteLink* link = active.load()) link->interrupt();
-}
-
-void catchSignals() {
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+    const std::lock_guard<std::mutex> lock(activeLock);
+    if (active) active->interrupt();
 }
 
 // Makes `link` the one a signal interrupts while it lives.
 struct Active {
-    explicit Active(ByteLink& link) { active.store(&link); }
-    ~Active() { active.store(nullptr); }
+    explicit Active(ByteLink& link) {
+        const std::lock_guard<std::mutex> lock(activeLock);
+        active = &link;
+    }
+    ~Active() {
+        const std::lock_guard<std::mutex> lock(activeLock);
+        active = nullptr;
+    }
 };
 
 void printLine(const std::string& line) {
@@ -144,7 +137,7 @@ int run(const Options& options) {
         }
     }
     const Play play = [&](ByteLink& link) { return replay ? replay->play(link) : terminal.play(link, scenario); };
-    catchSignals();
+    const SignalWatch signals(onSignal);
     const int status = options.tcpPort >= 0
                            ? serveTcp(play, static_cast<unsigned short>(options.tcpPort), options.once, recorder.get())
                            : servePty(play, options.once, recorder.get());
@@ -155,4 +148,4 @@ int run(const Options& options) {
 
 } // namespace SimCommand
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

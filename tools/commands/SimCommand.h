@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 /// `ecrlink sim`: serves the simulated terminal on a pseudo-terminal or a
 /// TCP port until interrupted (or after one dialogue with --once), playing
@@ -26,4 +26,4 @@ int run(const Options& options);
 
 } // namespace SimCommand
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

@@ -1,8 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "commands/SoakCommand.h"
 
-#include "commands/Console.h"
+#include "base/Console.h"
 #include "register/RegisterSession.h"
+#include "sim/ByteLink.h"
+#include "sim/PtyPort.h"
+#include "sim/Scenario.h"
+#include "sim/SimTerminal.h"
 #include "wire/TagTable.h"
 
 #include "ecrlink/ChannelFactory.h"
@@ -10,7 +14,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -19,18 +22,11 @@
 #include <sstream>
 #include <thread>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char** environ;
-
-namespace ecrtool {
+namespace ecrlink::tool {
 
 namespace {
 
-constexpr int SeqTag = 4; // the purchase scenario echoes it: which request an answer belongs to
+constexpr std::uint32_t SeqTag = 4; // the purchase scenario echoes it: which request an answer belongs to
 
 struct Memory {
     long peakKb = 0; ///< VmHWM
@@ -44,58 +40,54 @@ Memory memoryOf(const std::string& pid) {
     return m;
 }
 
-// The simulated terminal as a child process; its output is read by a thread
-// of its own so that the terminal never blocks on a full pipe.
-class SimProcess {
+// The simulated terminal on a pseudo-terminal, played by a thread of this
+// process; what it did comes back as its counts and its accepted changes.
+class SimThread {
 public:
-    bool start(const SoakCommand::Options& o, std::string& path, std::string& error) {
-        char self[4096];
-        const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-        if (n <= 0) return fail("cannot find this program", error);
-        self[n] = '\0';
-        int fds[2];
-        if (::pipe2(fds, O_CLOEXEC) != 0) return fail("no pipe", error);
-        std::vector<std::string> args = {self, "sim", "--pty", "--scenario", o.scenario,
-                                         "--faults", o.faults, "--seed", std::to_string(o.seed)};
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(&a[0]);
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-        const int spawned = posix_spawn(&pid, self, &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(fds[1]);
-        output = ::fdopen(fds[0], "r");
-        if (spawned != 0 || !output) return fail("cannot start the simulated terminal", error);
-        for (std::string line; readLine(line);) {
-            if (line.rfind("listening on ", 0) != 0) continue;
-            path = line.substr(13);
-            reader = std::thread([this] {
-                for (std::string line; readLine(line);) take(line);
-            });
-            return true;
-        }
-        return fail("the simulated terminal ended before it was ready", error);
+    SimThread() = default;
+    SimThread(const SimThread&) = delete;
+    SimThread& operator=(const SimThread&) = delete;
+    ~SimThread() { stop(); }
+
+    bool start(const SoakCommand::Options& o, std::string& error) {
+        FaultPlan::Rates rates;
+        if (!Scenario::load(o.scenario, scenario, error)) return false;
+        if (!FaultPlan::parse(o.faults, rates, error)) return fail("--faults: " + error, error);
+        if (!pty.open(error)) return false;
+        terminal.setFaults(FaultPlan(rates, o.seed));
+        terminal.onAcceptedChange([this](const SimTerminal::AcceptedChange& change) {
+            // The request's echoed number tells which message the change hit.
+            unsigned long number = 0;
+            for (const RawTag& tag : change.request)
+                if (tag.number == SeqTag && tag.value.size() == 4) number = getU32(tag.value.data(), ByteOrder::MsbFirst);
+            const std::lock_guard<std::mutex> lock(mutex);
+            notes.push_back({number, change});
+        });
+        link = std::make_unique<ByteLink>(pty.masterFd(), &stopping);
+        player = std::thread([this] {
+            for (;;) {
+                const SimTerminal::Outcome outcome = terminal.play(*link, scenario);
+                if (outcome == SimTerminal::Outcome::Stopped || outcome == SimTerminal::Outcome::Dropped ||
+                    outcome == SimTerminal::Outcome::Closed || stopping.load())
+                    return;
+            }
+        });
+        return true;
     }
 
-    // Ends the terminal and returns its summary of the faults.
-    std::string stop() {
-        if (pid > 0) {
-            ::kill(pid, SIGTERM);
-            int status = 0;
-            ::waitpid(pid, &status, 0);
-        }
-        if (reader.joinable()) reader.join();
-        if (output) std::fclose(output);
-        std::lock_guard<std::mutex> lock(mutex);
-        return summary;
+    const std::string& path() const { return pty.slavePath(); }
+
+    // Ends the terminal; its counts are final from then on.
+    const FaultPlan::Counts& stop() {
+        stopping.store(true);
+        if (link) link->interrupt();
+        if (player.joinable()) player.join();
+        return terminal.faultPlan().counts();
     }
 
-    std::string pidText() const { return std::to_string(pid); }
-    /// Changed frames the register accepted: the message, and the terminal's line.
-    std::vector<std::pair<unsigned long, std::string>> noted() {
-        std::lock_guard<std::mutex> lock(mutex);
+    /// Changed frames the register accepted: the message, and the change.
+    std::vector<std::pair<unsigned long, SimTerminal::AcceptedChange>> noted() {
+        const std::lock_guard<std::mutex> lock(mutex);
         return notes;
     }
 
@@ -104,39 +96,16 @@ private:
         error = why;
         return false;
     }
-    bool readLine(std::string& line) {
-        char buffer[4096];
-        if (!std::fgets(buffer, sizeof buffer, output)) return false;
-        line = buffer;
-        if (!line.empty() && line.back() == '\n') line.pop_back();
-        return true;
-    }
-    void take(const std::string& line) {
-        std::lock_guard<std::mutex> lock(mutex);
-        if (line.rfind("faults: ", 0) == 0) summary = line;
-        // The request's echoed number tells which message the change hit.
-        const std::size_t at = line.find("accepted the changed frame");
-        if (at == std::string::npos) return;
-        const std::string tag = std::to_string(SeqTag) + "=u32:";
-        const std::size_t number = line.find(tag, at);
-        notes.push_back({number == std::string::npos ? 0 : std::strtoul(line.c_str() + number + tag.size(), nullptr, 10), line});
-    }
 
-    pid_t pid = -1;
-    std::FILE* output = nullptr;
-    std::thread reader;
+    Scenario scenario;
+    PtyPort pty;
+    SimTerminal terminal{nullptr};
+    std::atomic<bool> stopping{false};
+    std::unique_ptr<ByteLink> link;
+    std::thread player;
     std::mutex mutex;
-    std::string summary;
-    std::vector<std::pair<unsigned long, std::string>> notes;
+    std::vector<std::pair<unsigned long, SimTerminal::AcceptedChange>> notes;
 };
-
-std::map<std::string, std::string> fields(const std::string& summary) {
-    std::map<std::string, std::string> out;
-    std::istringstream words(summary);
-    for (std::string word; words >> word;)
-        if (const std::size_t eq = word.find('='); eq != std::string::npos) out[word.substr(0, eq)] = word.substr(eq + 1);
-    return out;
-}
 
 std::string row(const std::string& name, const std::string& value) {
     std::string line = "  " + name;
@@ -147,19 +116,19 @@ std::string row(const std::string& name, const std::string& value) {
 } // namespace
 
 int SoakCommand::run(const Options& o) {
-    SimProcess sim;
-    std::string path, error;
-    if (!sim.start(o, path, error)) {
+    SimThread sim;
+    std::string error;
+    if (!sim.start(o, error)) {
         Console::err("ecrlink: soak: " + error + "\n");
         sim.stop();
         return 2;
     }
     int rc = 0;
-    Communication::Channel* channel = Communication::createChannel("serial:" + path, rc, error);
+    Communication::Channel* channel = Communication::createChannel("serial:" + sim.path(), rc, error);
     CECRProto proto;
     proto.setCommunication(channel);
     if (!channel || proto.open(true) != 0) {
-        Console::err("ecrlink: soak: cannot open " + path + "\n");
+        Console::err("ecrlink: soak: cannot open " + sim.path() + "\n");
         sim.stop();
         return 2;
     }
@@ -187,7 +156,7 @@ int SoakCommand::run(const Options& o) {
     unsigned long twice = 0;
     std::map<unsigned long, std::string> foreign; // answers without this request's number
     const unsigned long warm = std::min(o.count, std::max(100ul, o.count / 50));
-    Memory registerStart, simStart;
+    Memory start;
     const auto began = std::chrono::steady_clock::now();
 
     for (unsigned long i = 1; i <= o.count; ++i) {
@@ -206,7 +175,7 @@ int SoakCommand::run(const Options& o) {
             if (answer.getTagNumValue(SeqTag, echoed) != 0 || echoed != i)
                 foreign[i] = TagTable::summary(tags, ByteOrder::LsbFirst, false);
             for (RawTag& tag : tags)
-                if (tag.number == static_cast<std::uint32_t>(SeqTag)) tag.value.clear();
+                if (tag.number == SeqTag) tag.value.clear();
             const std::string look = statuses + "answer " + TagTable::summary(tags, ByteOrder::LsbFirst, false) +
                                      "; receipt " + std::string(dialogue.receipt().begin(), dialogue.receipt().end());
             const auto known = lookIds.emplace(look, static_cast<std::uint32_t>(looks.size()));
@@ -215,20 +184,19 @@ int SoakCommand::run(const Options& o) {
             twice += repeated;
         }
         if (i == warm) {
-            registerStart = memoryOf("self");
-            simStart = memoryOf(sim.pidText());
+            start = memoryOf("self");
         }
         if (i % std::max(1ul, o.count / 10) == 0)
             Console::err("soak: " + std::to_string(i) + "/" + std::to_string(o.count) + " messages\n");
     }
-    const Memory registerEnd = memoryOf("self"), simEnd = memoryOf(sim.pidText());
+    const Memory end = memoryOf("self");
     proto.close();
-    const std::map<std::string, std::string> faults = fields(sim.stop());
+    const FaultPlan::Counts& faults = sim.stop();
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - began).count();
 
     // A frame whose changed length the register accepted explains what its
     // message then delivered; anything else unusual is a fault of the register.
-    const std::vector<std::pair<unsigned long, std::string>> noted = sim.noted();
+    const std::vector<std::pair<unsigned long, SimTerminal::AcceptedChange>> noted = sim.noted();
     std::vector<unsigned long> lookCount(looks.size(), 0);
     for (unsigned long i = 1; i <= o.count; ++i)
         if (results[i] == 0) ++lookCount[lookOf[i]];
@@ -243,7 +211,7 @@ int SoakCommand::run(const Options& o) {
         bool byLength = false, byByte = false;
         for (const auto& note : noted) {
             if (note.first != i) continue;
-            (note.second.find("(length)") != std::string::npos ? byLength : byByte) = true;
+            (note.second.fault == FaultPlan::Fault::Length ? byLength : byByte) = true;
         }
         // Only an accepted frame that was changed on the line can fail to parse
         // or change an answer; the one-byte check must catch every changed data byte.
@@ -266,7 +234,9 @@ int SoakCommand::run(const Options& o) {
             seen.push_back("message " + std::to_string(i) + ": " + looks[lookOf[i]].substr(0, 300));
         }
     }
-    auto get = [&](const char* name) { return faults.count(name) ? faults.at(name) : std::string("?"); };
+    auto get = [](unsigned long n) { return std::to_string(n); };
+    char expected[32];
+    std::snprintf(expected, sizeof expected, "%.3f", faults.lengthExpected);
     std::ostringstream out;
     out << "soak: " << o.count << " messages (" << o.scenario << "), faults " << o.faults << ", seed " << o.seed
         << ", idle time-out " << o.idleMs << " ms, " << seconds << " s\n";
@@ -281,31 +251,30 @@ int SoakCommand::run(const Options& o) {
     out << row("lost without a code", std::to_string(lost));
     out << row("not parsable, no changed frame accepted", std::to_string(unparsed));
     out << row("changed data or check byte accepted", std::to_string(byteAccepted));
-    out << "terminal: " << get("frames") << " frames and " << get("replies") << " replies sent\n";
+    out << "terminal: " << get(faults.frames) << " frames and " << get(faults.replies) << " replies sent\n";
     // The terminal takes the next reply byte as the answer to a changed frame;
     // after a stale reply that byte belongs to another frame, so the
     // register's side above decides.
-    out << row("data or check byte changed", get("corrupt") + ", followed by ACK " + get("corrupt_accepted"));
-    out << row("length byte changed", get("length") + ", followed by ACK " + get("length_accepted") + " (expected " +
-                                          get("length_expected") + ")");
-    out << row("good frame refused with NAK", get("nak"));
-    out << row("left out", get("silent_frames") + " frames, " + get("silent_replies") + " replies");
-    for (const auto& [message, line] : noted) {
+    out << row("data or check byte changed", get(faults.corrupt) + ", followed by ACK " + get(faults.corruptAccepted));
+    out << row("length byte changed", get(faults.length) + ", followed by ACK " + get(faults.lengthAccepted) + " (expected " +
+                                          expected + ")");
+    out << row("good frame refused with NAK", get(faults.nak));
+    out << row("left out", get(faults.silentFrames) + " frames, " + get(faults.silentReplies) + " replies");
+    for (const auto& [message, change] : noted) {
         const unsigned int result = message < results.size() ? results[message] : 0;
         out << "  message " << message << ": the dialogue ended with " << result << " " << ecrlinkResultText(result)
-            << (result == 0 && !changed(message) ? ", answer intact" : "") << " (terminal: " << line.substr(3) << ")\n";
+            << (result == 0 && !changed(message) ? ", answer intact" : "") << " (terminal: " << SimTerminal::describe(change) << ")\n";
     }
     for (std::size_t i = 0; i < seen.size() && i < 20; ++i) out << "  " << seen[i] << "\n";
     out << "peak RSS (VmHWM), kB: after " << warm << " messages / at the end\n";
-    out << row("register", std::to_string(registerStart.peakKb) + " / " + std::to_string(registerEnd.peakKb));
-    out << row("terminal", std::to_string(simStart.peakKb) + " / " + std::to_string(simEnd.peakKb));
+    out << row("register and terminal (one process)", std::to_string(start.peakKb) + " / " + std::to_string(end.peakKb));
 
     // Memory is flat when the peak grew by less than a few pages of allocator slack.
     auto flat = [](const Memory& a, const Memory& b) { return b.peakKb <= a.peakKb + 1024; };
-    const bool ok = lost == 0 && altered == 0 && unparsed == 0 && byteAccepted == 0 && flat(registerStart, registerEnd) && flat(simStart, simEnd);
+    const bool ok = lost == 0 && altered == 0 && unparsed == 0 && byteAccepted == 0 && flat(start, end);
     out << "result: " << (ok ? "ok" : "FAILED") << "\n";
     Console::out(out.str());
     return ok ? 0 : 1;
 }
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 /// `ecrlink soak`: many purchases through the library's dialogue against the
 /// simulated terminal on a noisy line (a child process on a pseudo-terminal),
@@ -27,4 +27,4 @@ int run(const Options& options);
 
 } // namespace SoakCommand
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

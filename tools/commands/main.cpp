@@ -3,7 +3,8 @@
 // register side of a dialogue, the reader of its journal, a frame decoder and a
 // self-contained demo.
 
-#include "commands/Console.h"
+#include "base/Console.h"
+#include "base/SignalWatch.h"
 #include "commands/DecodeCommand.h"
 #include "commands/DemoCommand.h"
 #include "commands/JournalCommand.h"
@@ -12,9 +13,9 @@
 #include "sim/Scenario.h"
 #include "sim/ScenarioParser.h"
 #include "commands/SimCommand.h"
+#include "commands/SendCommand.h"
 #include "commands/SoakCommand.h"
-#include "wire/TagSpec.h"
-#include "capture/CaptureDecode.h"
+#include "commands/CaptureDecode.h"
 #if ECRLINK_SERVE
 #include "serve/ServeCommand.h"
 #endif
@@ -25,35 +26,12 @@
 #include <map>
 #include <memory>
 
-#include <pthread.h>
 
-using namespace ecrtool;
+using namespace ecrlink::tool;
 
 namespace {
 
 constexpr int BadArguments = 2;
-
-int sendCommand(const std::vector<std::string>& tagTexts, RegisterSession::Options options) {
-    std::map<std::uint32_t, std::string> given;
-    for (const std::string& text : tagTexts) {
-        TagSpec spec;
-        std::string error;
-        // The library stores numbers most significant byte first; so does the tool.
-        if (!TagSpec::parse(text, ByteOrder::MsbFirst, false, spec, error)) {
-            Console::err("ecrlink: send: " + error + "\n");
-            return BadArguments;
-        }
-        // A message holds one tag per number: a second one would replace the first unseen.
-        if (!given.emplace(spec.tag.number, text).second) {
-            Console::err("ecrlink: send: tag " + std::to_string(spec.tag.number) + " given twice (--tag " +
-                         given[spec.tag.number] + ", --tag " + text + "); give each tag number once\n");
-            return BadArguments;
-        }
-        options.request.push_back(spec.tag);
-    }
-    RegisterSession session;
-    return session.run(options);
-}
 
 } // namespace
 
@@ -228,15 +206,13 @@ int main(int argc, char** argv) {
         return BadArguments;
     }
 
-    // Ctrl-C cancels a dialogue or stops the terminal, so every thread leaves
-    // the signal to the one that handles it.
-    if (sendApp->parsed() || simApp->parsed()) {
-        sigset_t cancelling;
-        sigemptyset(&cancelling);
-        sigaddset(&cancelling, SIGINT);
-        sigaddset(&cancelling, SIGTERM);
-        pthread_sigmask(SIG_BLOCK, &cancelling, nullptr);
-    }
+    // Ctrl-C cancels a dialogue or stops the terminal or the service: one
+    // thread takes the signal, so every other one leaves it alone.
+    bool watchesSignals = sendApp->parsed() || simApp->parsed();
+#if ECRLINK_SERVE
+    watchesSignals = watchesSignals || serveApp->parsed();
+#endif
+    if (watchesSignals) SignalWatch::blockHere();
     int verbose = 0;
     for (const auto& [command, count] : verbosity)
         if (command->parsed()) verbose = count;
@@ -252,7 +228,7 @@ int main(int argc, char** argv) {
         }
         send.masked.insert(masked.begin(), masked.end());
         send.wireTrace = verbose > 1;
-        return sendCommand(tagTexts, send);
+        return SendCommand::run(tagTexts, send);
     }
 #if ECRLINK_SERVE
     if (serveApp->parsed()) {

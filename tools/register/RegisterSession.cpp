@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "register/RegisterSession.h"
 
-#include "commands/Console.h"
+#include "base/Console.h"
+#include "base/SignalWatch.h"
 #include "wire/TagTable.h"
 
 #include "ecrlink/CaptureChannel.h"
@@ -10,14 +11,9 @@
 #include "ecrlink/Journal.h"
 #include "ecrlink/TLVMessage.h"
 
-#include <atomic>
-#include <csignal>
 #include <fstream>
-#include <thread>
 
-#include <pthread.h>
-
-namespace ecrtool {
+namespace ecrlink::tool {
 
 std::vector<RawTag> RegisterSession::tagsOf(CTLVMessage& message) {
     std::vector<CTLVTag*> all;
@@ -48,37 +44,6 @@ std::string describe(unsigned int code, const Communication::Channel& channel, c
         text += ": " + reason;
     return text;
 }
-
-// Turns SIGINT and SIGTERM into a cancel of the dialogue while it runs; the
-// signals are taken by a thread of their own, so no handler touches a lock.
-class CancelOnSignal {
-public:
-    explicit CancelOnSignal(CECRDialogue& dialogue) {
-        sigemptyset(&signals);
-        sigaddset(&signals, SIGINT);
-        sigaddset(&signals, SIGTERM);
-        sigaddset(&signals, SIGUSR1); // ours, to end the watcher
-        pthread_sigmask(SIG_BLOCK, &signals, &previous);
-        watcher = std::thread([this, &dialogue] {
-            int number = 0;
-            while (sigwait(&signals, &number) == 0 && number != SIGUSR1) {
-                caught = true;
-                dialogue.cancel();
-            }
-        });
-    }
-    ~CancelOnSignal() {
-        pthread_kill(watcher.native_handle(), SIGUSR1);
-        watcher.join();
-        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    }
-    bool fired() const { return caught; }
-
-private:
-    sigset_t signals{}, previous{};
-    std::atomic<bool> caught{false};
-    std::thread watcher;
-};
 
 } // namespace
 
@@ -127,7 +92,8 @@ int RegisterSession::run(const Options& options) {
     CTLVMessage answer;
     unsigned int result = 0;
     {
-        CancelOnSignal signals(dialogue);
+        // Ctrl-C or SIGTERM cancels the dialogue: the terminal gets EOT.
+        const SignalWatch signals([&dialogue](int) { dialogue.cancel(); });
         result = dialogue.run(request, answer, options.reference);
     }
     for (unsigned int code : dialogue.recovered())
@@ -171,4 +137,4 @@ int RegisterSession::run(const Options& options) {
     return 0;
 }
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 /// The register's side of one dialogue through the library: open the
 /// channel, run the request to its final answer, and report every step.
@@ -43,4 +43,4 @@ private:
     std::string receiptText;
 };
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

@@ -10,7 +10,7 @@
 
 #include <arpa/inet.h>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 namespace {
 
@@ -147,4 +147,4 @@ bool AccessPolicy::validOrigin(const std::string& origin, std::string& error) {
     return true;
 }
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 /// Who may use the service: what every request must show before anything
 /// else of it is looked at.
@@ -65,4 +65,4 @@ private:
     unsigned short port = 0;
 };
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

@@ -11,7 +11,7 @@
 #include <cctype>
 #include <cmath>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 namespace {
 
@@ -177,4 +177,4 @@ Api::Reply Api::showHealth() {
     return Reply{200, json(out)};
 }
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

@@ -9,7 +9,7 @@
 #include <set>
 #include <string>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 /// The routes of the service, the same over HTTP and over WebSocket:
 ///   POST /v1/transactions                 start one (202, 409 busy or reference used, 503 line down)
@@ -61,4 +61,4 @@ private:
     Log log;
 };
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

@@ -3,7 +3,7 @@
 
 #include "serve/JsonInput.h"
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 bool ApiMessage::parse(const std::string& text, ApiMessage& out, std::string& error) {
     out = ApiMessage();
@@ -68,4 +68,4 @@ std::string ApiMessage::answer(const nlohmann::json& id, const Api::Reply& reply
     return out.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

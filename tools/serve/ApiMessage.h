@@ -7,7 +7,7 @@
 
 #include <string>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 /// A request of the API sent as a WebSocket message, the same request an
 /// HTTP client makes:
@@ -27,4 +27,4 @@ struct ApiMessage {
     static std::string answer(const nlohmann::json& id, const Api::Reply& reply);
 };
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

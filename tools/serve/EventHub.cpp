@@ -3,7 +3,7 @@
 
 #include <vector>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 int EventHub::subscribe(Subscriber subscriber) {
     std::lock_guard<std::mutex> lock(mutex);
@@ -27,4 +27,4 @@ void EventHub::publish(const nlohmann::json& event) {
     for (const Subscriber& deliver : targets) deliver(text);
 }
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <string>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 /// Hands each event of the terminal side (a status message, a receipt
 /// piece, the final answer, the outcome, the line opening or closing) to
@@ -30,4 +30,4 @@ private:
     std::map<int, Subscriber> subscribers;
 };
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

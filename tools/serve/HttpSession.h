@@ -15,7 +15,7 @@
 #include <optional>
 #include <string>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 namespace beast = boost::beast;
 namespace http = boost::beast::http;
@@ -235,4 +235,4 @@ private:
     const bool unixSocket;
 };
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

@@ -4,7 +4,7 @@
 #include <set>
 #include <vector>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 namespace JsonInput {
 
 bool parse(const std::string& text, nlohmann::json& out, std::string& error) {
@@ -70,4 +70,4 @@ std::string brief(const nlohmann::json& value, std::size_t longest) {
 }
 
 } // namespace JsonInput
-} // namespace ecrtool
+} // namespace ecrlink::tool

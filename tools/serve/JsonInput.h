@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 /// JSON that comes from outside the service, read strictly: a malformed
 /// text, a key given twice in one object (which readers would take in
@@ -22,4 +22,4 @@ std::string brief(const nlohmann::json& value, std::size_t longest = 40);
 
 } // namespace JsonInput
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

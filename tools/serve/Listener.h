@@ -9,7 +9,7 @@
 
 #include <memory>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 /// Accepts connections on a TCP or unix socket and gives each an
 /// HttpSession; beyond ServeContext::MaxConnections at once a new one is
@@ -58,4 +58,4 @@ private:
     const bool unixSocket;
 };
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

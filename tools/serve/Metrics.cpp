@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <sstream>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 void Metrics::ended(const std::string& outcome, unsigned int result) {
     std::lock_guard<std::mutex> lock(mutex);
@@ -57,4 +57,4 @@ std::string Metrics::render(const LineHealth& line) const {
     return out.str();
 }
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

@@ -8,7 +8,7 @@
 #include <mutex>
 #include <string>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 /// Counters of the service for GET /metrics, in Prometheus's text format
 /// (version 0.0.4), so that the monitoring a chain already runs watches its
@@ -31,4 +31,4 @@ private:
     std::map<unsigned int, std::uint64_t> refusals;
 };
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

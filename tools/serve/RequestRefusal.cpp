@@ -3,7 +3,7 @@
 
 #include "ecrlink/ECRProto.h"
 
-namespace ecrtool {
+namespace ecrlink::tool {
 namespace RequestRefusal {
 
 bool refused(const std::vector<Communication::CaptureEvent>& events, const std::string& reference) {
@@ -39,4 +39,4 @@ bool refusedIn(const std::string& file, const std::string& reference) {
 }
 
 } // namespace RequestRefusal
-} // namespace ecrtool
+} // namespace ecrlink::tool

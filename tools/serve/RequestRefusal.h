@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 /// Whether the terminal certainly refused a transaction's request, told from
 /// what the journal recorded on the line: the outcome "failed" is given only
@@ -26,4 +26,4 @@ bool refusedIn(const std::string& file, const std::string& reference);
 
 } // namespace RequestRefusal
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

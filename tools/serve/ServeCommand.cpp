@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "serve/ServeCommand.h"
 
-#include "commands/Console.h"
+#include "base/Console.h"
+#include "base/SignalWatch.h"
 #include "serve/AccessPolicy.h"
 #include "serve/Api.h"
 #include "serve/EventHub.h"
@@ -29,7 +30,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 namespace ServeCommand {
 
 namespace {
@@ -206,8 +207,6 @@ int run(Options options) {
         say("journal: " + options.journalDir + "/journal");
         terminal.start();
 
-        // The first signal lets the running transaction end; a second cancels it.
-        net::signal_set signals(io, SIGINT, SIGTERM);
         net::steady_timer poll(io);
         int caught = 0;
         std::function<void()> waitForEnd = [&] {
@@ -220,8 +219,8 @@ int run(Options options) {
             poll.expires_after(std::chrono::milliseconds(100));
             poll.async_wait([&](boost::system::error_code) { waitForEnd(); });
         };
-        std::function<void(boost::system::error_code, int)> onSignal = [&](boost::system::error_code e, int) {
-            if (e) return;
+        // The first signal lets the running transaction end; a second cancels it.
+        const auto onSignal = [&] {
             if (++caught == 1) {
                 const std::string running = terminal.health().running;
                 say(running.empty() ? "stopping"
@@ -232,9 +231,8 @@ int run(Options options) {
                 say("stopping: cancelling the transaction running");
                 terminal.shutdown(true);
             }
-            signals.async_wait(onSignal);
         };
-        signals.async_wait(onSignal);
+        const SignalWatch signals([&](int) { net::post(io, onSignal); });
         io.run();
         // No event may be published into an I/O that is gone.
         terminal.join();
@@ -245,4 +243,4 @@ int run(Options options) {
 }
 
 } // namespace ServeCommand
-} // namespace ecrtool
+} // namespace ecrlink::tool

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 /// `ecrlink serve ADDRESS`: holds the line to one terminal and offers it to
 /// registers over HTTP and WebSocket on loopback and a unix socket, every
@@ -41,4 +41,4 @@ std::string defaultJournalDir();
 
 } // namespace ServeCommand
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

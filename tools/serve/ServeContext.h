@@ -9,7 +9,7 @@
 #include <functional>
 #include <string>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 /// What every connection of the service shares. Used on the service's one
 /// I/O thread only, except `events`, `metrics` and `log`, which any thread
@@ -27,4 +27,4 @@ struct ServeContext {
     unsigned int connections = 0;
 };
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

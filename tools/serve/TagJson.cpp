@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "serve/TagJson.h"
 
-namespace ecrtool {
+namespace ecrlink::tool {
 namespace TagJson {
 
 namespace {
@@ -63,4 +63,4 @@ std::string text(const Bytes& bytes) {
 }
 
 } // namespace TagJson
-} // namespace ecrtool
+} // namespace ecrlink::tool

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 /// Tags as the API shows them: an object from tag number (decimal, as a
 /// string) to the value in the spelling `--tag` reads: plain text when the
@@ -40,4 +40,4 @@ std::string text(const Bytes& bytes);
 
 } // namespace TagJson
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 /// The line to the terminal and what it keeps between requests, as the API
 /// shows it with GET /v1/health.
@@ -55,4 +55,4 @@ public:
     virtual LineHealth health() = 0;
 };
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

@@ -11,7 +11,7 @@
 
 #include <algorithm>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 namespace {
 
@@ -251,7 +251,7 @@ void TerminalWorker::openLine() {
 }
 
 void TerminalWorker::checkLine() {
-    const int rc = proto.communication() ? proto.communication()->isOpened() : 105;
+    const int rc = proto.communication() ? proto.communication()->isOpened() : Communication::CommNotConnected;
     if (rc != 0) lineLost(static_cast<unsigned int>(rc));
 }
 
@@ -380,4 +380,4 @@ void TerminalWorker::end(unsigned int result, CECRDialogue& run) {
     checkLine();
 }
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

@@ -27,7 +27,7 @@ namespace Communication {
 class Channel;
 }
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 /// The terminal side of the service: holds the line to one terminal for as
 /// long as the service runs and runs one transaction at a time on a thread
@@ -117,4 +117,4 @@ private:
     bool anyFrame = false;
 };
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

@@ -12,7 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 namespace TokenFile {
 
 namespace {
@@ -135,4 +135,4 @@ bool sameSecret(const std::string& given, const std::string& expected) {
 }
 
 } // namespace TokenFile
-} // namespace ecrtool
+} // namespace ecrlink::tool

@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 /// The secret every request to the service carries: 32 bytes from the
 /// system's random source, kept as 64 hex digits in a file that only the
@@ -22,4 +22,4 @@ bool sameSecret(const std::string& given, const std::string& expected);
 
 } // namespace TokenFile
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

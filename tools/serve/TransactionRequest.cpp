@@ -8,7 +8,7 @@
 #include <cctype>
 #include <map>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 namespace {
 
@@ -112,4 +112,4 @@ bool TransactionRequest::parse(const std::string& body, TransactionRequest& out,
     return true;
 }
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

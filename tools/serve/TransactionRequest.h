@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 /// What a register asks for with POST /v1/transactions:
 ///   {"reference": "R-1042", "tags": {"2": "PURCHASE", "4": "u32:1250"},
@@ -30,4 +30,4 @@ struct TransactionRequest {
     static bool validReference(const std::string& reference);
 };
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <ctime>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 nlohmann::json TransactionView::json(const std::set<std::uint32_t>& masked) const {
     nlohmann::json out;
@@ -84,4 +84,4 @@ std::string TransactionView::utc(std::uint64_t nanoseconds) {
     return text;
 }
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 /// What the service knows of one transaction, as GET /v1/transactions/REF
 /// shows it.
@@ -52,4 +52,4 @@ struct TransactionView {
     nlohmann::json json(const std::set<std::uint32_t>& masked) const;
 };
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

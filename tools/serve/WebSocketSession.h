@@ -13,7 +13,7 @@
 #include <memory>
 #include <string>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 /// GET /v1/events after the handshake: every event of the terminal side as a
 /// JSON text message, and the API's requests as messages (ApiMessage), each
@@ -120,4 +120,4 @@ private:
     bool closing = false;
 };
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

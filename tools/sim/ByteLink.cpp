@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "sim/ByteLink.h"
 
-#include "capture/LineRecorder.h"
+#include "sim/LineRecorder.h"
 
 #include <algorithm>
 #include <chrono>
@@ -9,7 +9,7 @@
 
 #include <unistd.h>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 namespace {
 
@@ -48,12 +48,14 @@ ByteLink::Status ByteLink::readByte(std::uint8_t& byte, int timeoutMs) {
     return Status::Ok;
 }
 
-ByteLink::Status ByteLink::readExact(std::uint8_t* out, std::size_t size, int timeoutMs) {
-    for (std::size_t i = 0; i < size; ++i) {
-        const Status got = readByte(out[i], timeoutMs);
-        if (got != Status::Ok) return got;
+ByteLink::Status ByteLink::readFrame(wire::FrameParser& parser, int timeoutMs, int byteTimeoutMs,
+                                     wire::FrameParser::Got& got, std::uint8_t& control) {
+    for (;;) {
+        const Status status = readByte(control, parser.inFrame() ? byteTimeoutMs : timeoutMs);
+        if (status != Status::Ok) return status;
+        got = parser.take(control);
+        if (got != wire::FrameParser::Got::Nothing) return Status::Ok;
     }
-    return Status::Ok;
 }
 
 ByteLink::Status ByteLink::write(const std::uint8_t* data, std::size_t size, int gapMs) {
@@ -83,4 +85,4 @@ ByteLink::Status ByteLink::pause(int ms) {
     return stopRequested() ? Status::Stopped : Status::Ok;
 }
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

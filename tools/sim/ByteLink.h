@@ -2,12 +2,13 @@
 #pragma once
 
 #include "ecrlink/DescriptorChannel.h"
+#include "wire/FrameParser.h"
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 class LineRecorder;
 
@@ -24,8 +25,12 @@ public:
 
     /// Waits up to `timeoutMs` (negative: for ever) for one byte.
     Status readByte(std::uint8_t& byte, int timeoutMs);
-    /// Reads exactly `size` bytes, each within `timeoutMs` of the previous one.
-    Status readExact(std::uint8_t* buffer, std::size_t size, int timeoutMs);
+    /// Reads through `parser` up to the next whole frame (`got` Frame, in
+    /// parser.frame()) or single control byte (`got` Control, in `control`): the
+    /// first byte within `timeoutMs` (negative: for ever), each further byte of
+    /// a frame within `byteTimeoutMs`. A frame cut short leaves parser.inFrame().
+    Status readFrame(wire::FrameParser& parser, int timeoutMs, int byteTimeoutMs, wire::FrameParser::Got& got,
+                     std::uint8_t& control);
     /// Writes everything; with `gapMs` > 0, one byte at a time with that pause.
     /// A line that takes nothing for 2 s counts as closed.
     Status write(const std::uint8_t* data, std::size_t size, int gapMs = 0);
@@ -52,4 +57,4 @@ private:
     LineRecorder* recorder = nullptr;
 };
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

@@ -1,15 +1,18 @@
 // SPDX-License-Identifier: MIT
 #include "sim/FaultPlan.h"
 
+#include "wire/Frame.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 namespace {
 
-constexpr std::uint8_t ACK = 0x06, NAK = 0x15;
+using wire::ACK;
+using wire::NAK;
 constexpr unsigned int MaxFrameLength = 4096; // what the register accepts
 constexpr std::size_t Header = 3;             // start byte and length field
 
@@ -31,7 +34,7 @@ bool parseRate(const std::string& text, double& out) {
 // bytes before it.
 double acceptedShare(const Bytes& frame) {
     const std::size_t length = frame.size() - Header - 1;
-    const unsigned int original = frame[1] * 256u + frame[2];
+    const unsigned int original = wire::lengthOf(frame[1], frame[2]);
     std::vector<bool> passes(length, false);
     std::uint8_t check = 0;
     for (std::size_t n = 0; n < length; ++n) {
@@ -145,4 +148,4 @@ std::string FaultPlan::summary() const {
            " silent_frames=" + std::to_string(c.silentFrames) + " silent_replies=" + std::to_string(c.silentReplies);
 }
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

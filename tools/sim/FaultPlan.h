@@ -7,7 +7,7 @@
 #include <random>
 #include <string>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 /// The faults of a noisy line, drawn one frame or reply at a time from a
 /// seeded generator so that a run can be repeated exactly. It also counts
@@ -62,4 +62,4 @@ private:
     Counts tally;
 };
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

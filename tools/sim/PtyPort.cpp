@@ -9,7 +9,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 PtyPort::~PtyPort() {
     close();
@@ -52,4 +52,4 @@ void PtyPort::close() {
     path.clear();
 }
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 /// A pseudo-terminal for the simulated terminal: the master end is the
 /// terminal's line, the slave path is what a register opens. The port keeps
@@ -30,4 +30,4 @@ private:
     std::string path;
 };
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

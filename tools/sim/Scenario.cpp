@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 namespace {
 
@@ -70,4 +70,4 @@ bool Scenario::load(const std::string& nameOrFile, Scenario& out, std::string& e
     return ScenarioParser::parse(text.str(), nameOrFile, out, error);
 }
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 /// What the simulated terminal does with one request of the register.
 class Scenario {
@@ -23,4 +23,4 @@ public:
     static std::string builtinNames();
 };
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

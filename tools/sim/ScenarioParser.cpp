@@ -6,7 +6,7 @@
 
 #include <sstream>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 namespace {
 
@@ -221,4 +221,4 @@ const char* formatHelp() {
 
 } // namespace ScenarioParser
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

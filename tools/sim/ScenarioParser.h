@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 /// Reads the line-based scenario format (see `ecrlink sim --help`).
 namespace ScenarioParser {
@@ -21,4 +21,4 @@ const char* formatHelp();
 
 } // namespace ScenarioParser
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

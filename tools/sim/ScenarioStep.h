@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 /// One line of a scenario.
 struct ScenarioStep {
@@ -34,4 +34,4 @@ struct ScenarioStep {
     int line = 0;
 };
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

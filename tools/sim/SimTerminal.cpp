@@ -3,14 +3,18 @@
 
 #include "wire/TagTable.h"
 
-#include "ecrlink/ECRProto.h"
+#include "wire/CheckByte.h"
+#include "wire/Frame.h"
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 namespace {
 
-constexpr std::uint8_t STX = CECRProto::STX, DC2 = CECRProto::DC2, ACK = CECRProto::ACK, NAK = CECRProto::NAK,
-                       EOT = CECRProto::EOT;
+using wire::ACK;
+using wire::DC2;
+using wire::EOT;
+using wire::NAK;
+using wire::STX;
 constexpr int LingerMs = 200;
 
 std::string hex1(std::uint8_t b) {
@@ -108,8 +112,8 @@ SimTerminal::Outcome SimTerminal::answer(ByteLink& link, const ScenarioStep& ste
         case Got::Stopped: return Outcome::Stopped;
         }
         first = false;
-        const std::uint8_t expected = xorCheck(frame.data.data(), frame.data.size());
-        const bool good = frame.check == expected;
+        const bool good = frame.checkOk;
+        const std::uint8_t expected = wire::checkByteOf(frame.data.data(), static_cast<unsigned int>(frame.data.size()));
         std::string line = "<- " + byteName(frame.start) + " " + std::to_string(frame.data.size()) +
                            " bytes, check " + hex1(frame.check) + (good ? " ok" : " BAD (expected " + hex1(expected) + ")");
         std::vector<RawTag> tags;
@@ -157,13 +161,19 @@ SimTerminal::Outcome SimTerminal::keepSilent(ByteLink& link) {
     }
 }
 
+std::string SimTerminal::describe(const AcceptedChange& change) {
+    return std::string("the register accepted the changed frame (") +
+           (change.fault == FaultPlan::Fault::Length ? "length" : "data or check byte") + "); request " +
+           TagTable::summary(change.request, ByteOrder::MsbFirst, false);
+}
+
 SimTerminal::Outcome SimTerminal::sendFrame(ByteLink& link, std::uint8_t start, const std::vector<RawTag>& tags) {
     const Bytes data = WireDump::encode(tags, ByteOrder::LsbFirst);
     if (data.size() > WireDump::MaxFramed) {
         fail("a frame of " + std::to_string(data.size()) + " data bytes cannot be sent");
         return Outcome::Ended;
     }
-    const std::uint8_t check = xorCheck(data.data(), data.size());
+    const std::uint8_t check = wire::checkByteOf(data.data(), static_cast<unsigned int>(data.size()));
     Bytes frame{start, static_cast<std::uint8_t>(data.size() >> 8), static_cast<std::uint8_t>(data.size())};
     frame.insert(frame.end(), data.begin(), data.end());
     frame.push_back(check);
@@ -185,10 +195,11 @@ SimTerminal::Outcome SimTerminal::sendFrame(ByteLink& link, std::uint8_t start, 
         std::uint8_t reply = 0;
         const ByteLink::Status status = link.readByte(reply, ReplyTimeoutMs);
         if (status == ByteLink::Status::Ok) faults.frameAnswered(fault, reply == ACK);
-        if (reply == ACK && (fault == FaultPlan::Fault::Corrupt || fault == FaultPlan::Fault::Length))
-            say(std::string("-- the register accepted the changed frame (") +
-                (fault == FaultPlan::Fault::Length ? "length" : "data or check byte") + "); request " +
-                TagTable::summary(request, ByteOrder::MsbFirst, false));
+        if (reply == ACK && (fault == FaultPlan::Fault::Corrupt || fault == FaultPlan::Fault::Length)) {
+            const AcceptedChange change{fault, request};
+            say("-- " + describe(change));
+            if (accepted) accepted(change);
+        }
         if (status == ByteLink::Status::Timeout) {
             fail("no reply from the register; dialogue ends");
             return Outcome::Ended;
@@ -215,34 +226,27 @@ SimTerminal::Outcome SimTerminal::sendFrame(ByteLink& link, std::uint8_t start, 
 }
 
 SimTerminal::Got SimTerminal::readFrame(ByteLink& link, int timeoutMs, Incoming& frame) {
-    auto got = [](ByteLink::Status status) {
-        return status == ByteLink::Status::Timeout ? Got::Timeout
-               : status == ByteLink::Status::Stopped ? Got::Stopped
-                                                     : Got::Closed;
-    };
     for (;;) {
-        std::uint8_t first = 0;
-        ByteLink::Status status = link.readByte(first, timeoutMs);
-        if (status != ByteLink::Status::Ok) return got(status);
-        if (first == EOT) {
+        wire::FrameParser parser;
+        wire::FrameParser::Got got = wire::FrameParser::Got::Nothing;
+        std::uint8_t byte = 0;
+        const ByteLink::Status status = link.readFrame(parser, timeoutMs, ByteTimeoutMs, got, byte);
+        if (status != ByteLink::Status::Ok) {
+            if (status == ByteLink::Status::Timeout && parser.inFrame())
+                fail(byteName(parser.frame().start) + " frame cut short");
+            return status == ByteLink::Status::Timeout ? Got::Timeout
+                   : status == ByteLink::Status::Stopped ? Got::Stopped
+                                                         : Got::Closed;
+        }
+        if (got == wire::FrameParser::Got::Frame) {
+            frame = parser.frame();
+            return Got::Frame;
+        }
+        if (byte == EOT) {
             say("<- EOT");
             return Got::Eot;
         }
-        if (first != STX && first != DC2) {
-            say("<- " + byteName(first) + " (ignored)");
-            continue;
-        }
-        std::uint8_t length[2] = {0, 0};
-        status = link.readExact(length, 2, ByteTimeoutMs);
-        if (status == ByteLink::Status::Ok) {
-            frame.start = first;
-            frame.data.assign(static_cast<std::size_t>(length[0]) * 256 + length[1], 0);
-            status = link.readExact(frame.data.data(), frame.data.size(), ByteTimeoutMs);
-        }
-        if (status == ByteLink::Status::Ok) status = link.readByte(frame.check, ByteTimeoutMs);
-        if (status == ByteLink::Status::Ok) return Got::Frame;
-        if (status == ByteLink::Status::Timeout) fail(byteName(first) + " frame cut short");
-        return got(status);
+        say("<- " + byteName(byte) + " (ignored)");
     }
 }
 
@@ -289,4 +293,4 @@ std::vector<RawTag> SimTerminal::resolve(const std::vector<TagSpec>& specs) cons
     return tags;
 }
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

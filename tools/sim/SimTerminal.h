@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 /// The simulated payment terminal: plays a scenario against the register on
 /// a ByteLink and reports every frame and control byte it sees and sends.
@@ -29,6 +29,17 @@ public:
     /// `sink` receives one line of text per event; it may be empty.
     explicit SimTerminal(Sink sink);
 
+    /// A frame changed on the line (Corrupt or Length) that the register
+    /// acknowledged all the same, with the request of its dialogue.
+    struct AcceptedChange {
+        FaultPlan::Fault fault = FaultPlan::Fault::None;
+        std::vector<RawTag> request;
+    };
+    /// "the register accepted the changed frame (length); request 2=\"PURCHASE\" 4=u32:7"
+    static std::string describe(const AcceptedChange& change);
+    /// Called on the playing thread for each AcceptedChange; may be empty.
+    void onAcceptedChange(std::function<void(const AcceptedChange&)> observer) { accepted = std::move(observer); }
+
     /// Faults of a noisy line on every frame and reply from now on.
     void setFaults(const FaultPlan& plan) { faults = plan; }
     const FaultPlan& faultPlan() const { return faults; }
@@ -44,11 +55,7 @@ public:
     static constexpr int SendAttempts = 3;
 
 private:
-    struct Incoming {
-        std::uint8_t start = 0;
-        Bytes data;
-        std::uint8_t check = 0;
-    };
+    using Incoming = wire::FrameParser::Frame;
     enum class Got { Frame, Eot, Timeout, Closed, Stopped };
 
     Outcome answer(ByteLink& link, const ScenarioStep& step, bool first);
@@ -63,6 +70,7 @@ private:
     void fail(const std::string& text) const;
 
     Sink sink;
+    std::function<void(const AcceptedChange&)> accepted;
     std::string at; ///< "SCENARIO:LINE: " of the step playing
     FaultPlan faults;
     std::vector<RawTag> request;
@@ -70,4 +78,4 @@ private:
     int gapMs = 0;
 };
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

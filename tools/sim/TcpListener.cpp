@@ -12,7 +12,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 TcpListener::~TcpListener() {
     if (fd >= 0) ::close(fd);
@@ -58,4 +58,4 @@ int TcpListener::accept(const std::atomic<bool>* stop) {
     return -1;
 }
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

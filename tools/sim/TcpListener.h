@@ -4,7 +4,7 @@
 #include <atomic>
 #include <string>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 /// A listening socket on 127.0.0.1 for the simulated terminal.
 class TcpListener {
@@ -26,4 +26,4 @@ private:
     unsigned short boundPort = 0;
 };
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "wire/Bytes.h"
 
-#include "ecrlink/ECRProto.h"
+#include "wire/Frame.h"
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 namespace {
 int nibble(char c) {
@@ -77,22 +77,6 @@ std::string toHex(const std::uint8_t* data, std::size_t size) {
     return text;
 }
 
-void putU32(Bytes& out, std::uint32_t value, ByteOrder order) {
-    for (int i = 0; i < 4; ++i) {
-        const int shift = order == ByteOrder::MsbFirst ? 24 - 8 * i : 8 * i;
-        out.push_back(static_cast<std::uint8_t>(value >> shift));
-    }
-}
-
-std::uint32_t getU32(const std::uint8_t* in, ByteOrder order) {
-    std::uint32_t value = 0;
-    for (int i = 0; i < 4; ++i) {
-        const int shift = order == ByteOrder::MsbFirst ? 24 - 8 * i : 8 * i;
-        value |= static_cast<std::uint32_t>(in[i]) << shift;
-    }
-    return value;
-}
-
 bool isPrintable(const std::uint8_t* data, std::size_t size) {
     for (std::size_t i = 0; i < size; ++i) {
         const std::uint8_t c = data[i];
@@ -116,20 +100,14 @@ std::string escapeText(const std::uint8_t* data, std::size_t size) {
 
 std::string byteName(std::uint8_t byte) {
     switch (byte) {
-    case CECRProto::STX: return "STX";
-    case CECRProto::DC2: return "DC2";
-    case CECRProto::ACK: return "ACK";
-    case CECRProto::NAK: return "NAK";
-    case CECRProto::EOT: return "EOT";
-    case CECRProto::BEL: return "BEL";
+    case wire::STX: return "STX";
+    case wire::DC2: return "DC2";
+    case wire::ACK: return "ACK";
+    case wire::NAK: return "NAK";
+    case wire::EOT: return "EOT";
+    case wire::BEL: return "BEL";
     default: return "byte " + toHex(&byte, 1);
     }
 }
 
-std::uint8_t xorCheck(const std::uint8_t* data, std::size_t size) {
-    std::uint8_t check = 0;
-    for (std::size_t i = 0; i < size; ++i) check ^= data[i];
-    return check;
-}
-
-} // namespace ecrtool
+} // namespace ecrlink::tool

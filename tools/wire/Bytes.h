@@ -1,18 +1,22 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "wire/ByteOrder.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 using Bytes = std::vector<std::uint8_t>;
 
-/// Order of the 4-byte numbers in a dump header. The register writes its
-/// requests most significant byte first and reads answers least significant
-/// byte first, so each side of the line has its own.
-enum class ByteOrder { LsbFirst, MsbFirst };
+/// The register writes its requests' dump headers most significant byte
+/// first and reads answers least significant byte first, so each side of the
+/// line has its own order.
+using wire::ByteOrder;
+using wire::getU32;
+using wire::putU32;
 
 /// Decimal digits, or "0x" and hex digits: nothing else (no sign, no space,
 /// and a leading zero does not mean octal). False when `text` is no such
@@ -26,10 +30,6 @@ bool parseHex(const std::string& text, Bytes& out, std::string& error);
 std::string toHex(const std::uint8_t* data, std::size_t size);
 inline std::string toHex(const Bytes& data) { return toHex(data.data(), data.size()); }
 
-/// Writes and reads a 4-byte number in the given order.
-void putU32(Bytes& out, std::uint32_t value, ByteOrder order);
-std::uint32_t getU32(const std::uint8_t* in, ByteOrder order);
-
 /// True when every byte is printable ASCII, tab or line break.
 bool isPrintable(const std::uint8_t* data, std::size_t size);
 /// Printable text with line breaks and tabs shown as \n and \t.
@@ -38,7 +38,4 @@ std::string escapeText(const std::uint8_t* data, std::size_t size);
 /// "STX", "DC2", "ACK", "NAK", "EOT", "BEL", or "byte 05" for any other.
 std::string byteName(std::uint8_t byte);
 
-/// Exclusive-or of all bytes, start value 0.
-std::uint8_t xorCheck(const std::uint8_t* data, std::size_t size);
-
-} // namespace ecrtool
+} // namespace ecrlink::tool

@@ -3,7 +3,7 @@
 
 #include "wire/Bytes.h"
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 /// One record of a dump as it stands on the wire.
 struct RawTag {
@@ -11,4 +11,4 @@ struct RawTag {
     Bytes value;
 };
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "wire/TagSpec.h"
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 namespace {
 
@@ -55,4 +55,4 @@ bool TagSpec::parse(const std::string& text, ByteOrder numberOrder, bool allowEc
     return true;
 }
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

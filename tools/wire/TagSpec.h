@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 /// A tag written on the command line or in a scenario as NUM=VALUE. VALUE is
 /// plain text, "text:TEXT", "u32:N" (decimal or 0x hex), "hex:BYTES", or, in
@@ -23,4 +23,4 @@ public:
                       std::string& error);
 };
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

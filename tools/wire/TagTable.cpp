@@ -6,7 +6,7 @@
 #include <iomanip>
 #include <sstream>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 namespace TagTable {
 
 namespace {
@@ -84,4 +84,4 @@ std::string summary(const std::vector<RawTag>& tags, ByteOrder numberOrder, bool
 }
 
 } // namespace TagTable
-} // namespace ecrtool
+} // namespace ecrlink::tool

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 /// Renders tags for people: a table with number, length, hex, text when
 /// printable and the number when the value has 4 bytes, or a one-line summary.
@@ -21,4 +21,4 @@ std::string summary(const std::vector<RawTag>& tags, ByteOrder numberOrder, bool
 
 } // namespace TagTable
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

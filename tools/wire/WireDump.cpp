@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "wire/WireDump.h"
 
-namespace ecrtool {
+#include "wire/DumpWalk.h"
+
+namespace ecrlink::tool {
 namespace WireDump {
 
 Bytes encode(const std::vector<RawTag>& tags, ByteOrder order) {
@@ -15,31 +17,21 @@ Bytes encode(const std::vector<RawTag>& tags, ByteOrder order) {
 }
 
 bool decode(const std::uint8_t* data, std::size_t size, ByteOrder order, std::vector<RawTag>& tags,
-                      std::string& error) {
+            std::string& error) {
     tags.clear();
-    std::size_t at = 0;
-    while (at < size) {
-        const std::size_t left = size - at;
-        if (left < 8) {
-            error = std::to_string(left) + " byte(s) left at offset " + std::to_string(at) + ", too few for a record header";
-            tags.clear();
-            return false;
-        }
-        RawTag tag;
-        tag.number = getU32(data + at, order);
-        const std::uint32_t length = getU32(data + at + 4, order);
-        if (length > left - 8) {
-            error = "record at offset " + std::to_string(at) + " announces " + std::to_string(length) +
-                    " value bytes, only " + std::to_string(left - 8) + " follow";
-            tags.clear();
-            return false;
-        }
-        tag.value.assign(data + at + 8, data + at + 8 + length);
-        tags.push_back(std::move(tag));
-        at += 8 + static_cast<std::size_t>(length);
-    }
-    return true;
+    const wire::DumpEnd end = wire::walkDump(data, size, order, [&](const wire::DumpRecord& r) {
+        tags.push_back(RawTag{r.number, Bytes(data + r.value, data + r.value + r.present(size))});
+    });
+    if (end.whole(size)) return true;
+    const std::size_t left = size - end.at;
+    if (end.overrun)
+        error = "record at offset " + std::to_string(end.at) + " announces " + std::to_string(getU32(data + end.at + 4, order)) +
+                " value bytes, only " + std::to_string(left - 8) + " follow";
+    else
+        error = std::to_string(left) + " byte(s) left at offset " + std::to_string(end.at) + ", too few for a record header";
+    tags.clear();
+    return false;
 }
 
 } // namespace WireDump
-} // namespace ecrtool
+} // namespace ecrlink::tool

@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "wire/Frame.h"
 #include "wire/RawTag.h"
 
 #include <string>
 #include <vector>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 /// Dumps as raw records, in either header byte order. CTLVMessage reads only
 /// the incoming order and folds file pieces away, while the terminal side and
@@ -14,7 +15,7 @@ namespace ecrtool {
 namespace WireDump {
 
 /// The most a frame can carry: its length field has 16 bits.
-constexpr std::size_t MaxFramed = 0xFFFF;
+constexpr std::size_t MaxFramed = wire::MaxFramed;
 
 
 Bytes encode(const std::vector<RawTag>& tags, ByteOrder order);
@@ -27,4 +28,4 @@ inline bool decode(const Bytes& data, ByteOrder order, std::vector<RawTag>& tags
 
 } // namespace WireDump
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

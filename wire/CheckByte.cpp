@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "CheckByte.h"
+#include "wire/CheckByte.h"
 
-namespace ecrlink_detail {
+namespace ecrlink::wire {
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 namespace {
@@ -26,4 +26,4 @@ unsigned char checkByteOf(const unsigned char* data, unsigned int length) {
 }
 #endif
 
-} // namespace ecrlink_detail
+} // namespace ecrlink::wire

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 /// Whole lines to stdout or stderr from several threads without mixing them;
 /// every write is flushed at once so that a reader on a pipe sees it.
@@ -16,4 +16,4 @@ inline void err(const std::string& text) { write(stderr, text); }
 
 } // namespace Console
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

@@ -10,7 +10,7 @@ namespace Communication {
 class CaptureChannel;
 }
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 /// The simulated terminal's capture: the bytes on its line are written to a
 /// capture file as the register's side would have recorded them (what the
@@ -35,4 +35,4 @@ private:
     std::unique_ptr<Communication::CaptureChannel> channel;
 };
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

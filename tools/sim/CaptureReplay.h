@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 /// Plays the terminal's side of a capture back to a register: each frame
 /// and control byte the terminal sent goes out as long after the register's
@@ -48,4 +48,4 @@ private:
     Sink sink;
 };
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
-#include "commands/Console.h"
+#include "base/Console.h"
 
 #include <mutex>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 namespace Console {
 
 namespace {
@@ -20,4 +20,4 @@ void write(std::FILE* stream, const std::string& text) {
 }
 
 } // namespace Console
-} // namespace ecrtool
+} // namespace ecrlink::tool

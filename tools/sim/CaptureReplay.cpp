@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: MIT
-#include "capture/CaptureReplay.h"
+#include "sim/CaptureReplay.h"
 
-#include "capture/Timeline.h"
+#include "capture/TimelineText.h"
 
-#include "ecrlink/ECRProto.h"
+#include "wire/CheckByte.h"
 
 #include <chrono>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 namespace {
 
@@ -20,8 +20,7 @@ constexpr int ExtraWaitMs = 8000;
 constexpr int ByteTimeoutMs = 1500;
 
 std::string describe(const CaptureEvent& e) {
-    const Timeline::Entry entry = Timeline::entryOf(e);
-    return entry.what + (entry.tags.empty() ? "" : ": " + entry.tags);
+    return TimelineText::describe(Timeline::entryOf(e));
 }
 
 SimTerminal::Outcome outcomeOf(ByteLink::Status status) {
@@ -55,38 +54,32 @@ Bytes CaptureReplay::wireBytes(const CaptureEvent& e) {
     if (length || e.kind == CaptureEvent::Frame) bytes.insert(bytes.end(), {std::uint8_t(length >> 8), std::uint8_t(length)});
     bytes.insert(bytes.end(), e.data.begin(), e.data.end());
     if (e.kind == CaptureEvent::Partial) return bytes;
-    const std::uint8_t check = xorCheck(e.data.data(), e.data.size());
+    const std::uint8_t check = wire::checkByteOf(e.data.data(), static_cast<unsigned int>(e.data.size()));
     bytes.push_back(e.checkOk ? check : static_cast<std::uint8_t>(check ^ 0xFF));
     return bytes;
 }
 
 CaptureReplay::Got CaptureReplay::readItem(ByteLink& link, int timeoutMs, CaptureEvent& item) {
-    const auto got = [](ByteLink::Status status) {
+    wire::FrameParser parser;
+    wire::FrameParser::Got got = wire::FrameParser::Got::Nothing;
+    std::uint8_t byte = 0;
+    const ByteLink::Status status = link.readFrame(parser, timeoutMs, ByteTimeoutMs, got, byte);
+    if (status != ByteLink::Status::Ok) {
+        if (status == ByteLink::Status::Timeout && parser.inFrame()) say("<- frame cut short");
         return status == ByteLink::Status::Timeout ? Got::Timeout
                : status == ByteLink::Status::Stopped ? Got::Stopped
                                                      : Got::Closed;
-    };
-    std::uint8_t first = 0;
-    ByteLink::Status status = link.readByte(first, timeoutMs);
-    if (status != ByteLink::Status::Ok) return got(status);
+    }
     item = CaptureEvent{};
-    item.start = first;
-    item.kind = CaptureEvent::Control;
-    if (first != CECRProto::STX && first != CECRProto::DC2) return Got::Item;
+    if (got == wire::FrameParser::Got::Control) {
+        item.kind = CaptureEvent::Control;
+        item.start = byte;
+        return Got::Item;
+    }
     item.kind = CaptureEvent::Frame;
-    std::uint8_t length[2] = {0, 0};
-    std::uint8_t check = 0;
-    status = link.readExact(length, 2, ByteTimeoutMs);
-    if (status == ByteLink::Status::Ok) {
-        item.data.assign(static_cast<std::size_t>(length[0]) * 256 + length[1], 0);
-        status = link.readExact(item.data.data(), item.data.size(), ByteTimeoutMs);
-    }
-    if (status == ByteLink::Status::Ok) status = link.readByte(check, ByteTimeoutMs);
-    if (status != ByteLink::Status::Ok) {
-        if (status == ByteLink::Status::Timeout) say("<- frame cut short");
-        return got(status);
-    }
-    item.checkOk = check == xorCheck(item.data.data(), item.data.size());
+    item.start = parser.frame().start;
+    item.data = parser.frame().data;
+    item.checkOk = parser.frame().checkOk;
     return Got::Item;
 }
 
@@ -129,4 +122,4 @@ SimTerminal::Outcome CaptureReplay::play(ByteLink& link) {
     return SimTerminal::Outcome::Completed;
 }
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <cstring>
 
-namespace ecrlink_detail {
+namespace ecrlink::wire {
 
 typedef std::uint64_t Block16 __attribute__((vector_size(16)));
 typedef std::uint64_t Block32 __attribute__((vector_size(32)));
@@ -52,4 +52,4 @@ __attribute__((always_inline)) inline unsigned char xorBlocks(const unsigned cha
 /// processor has AVX2, else 16.
 unsigned char checkByteOf(const unsigned char* data, unsigned int length);
 
-} // namespace ecrlink_detail
+} // namespace ecrlink::wire

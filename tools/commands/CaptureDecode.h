@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 /// `ecrlink decode --capture FILE [--html OUT]`: the capture's timeline as
 /// text on stdout, or as a page written to OUT. Exit status 0; 2 when the
@@ -13,4 +13,4 @@ public:
     static int run(const std::string& path, const std::string& htmlPath);
 };
 
-} // namespace ecrtool
+} // namespace ecrlink::tool

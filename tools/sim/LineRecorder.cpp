@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "capture/LineRecorder.h"
+#include "sim/LineRecorder.h"
 
 #include "ecrlink/CaptureChannel.h"
 
@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-namespace ecrtool {
+namespace ecrlink::tool {
 
 // The capture channel's inner line: what the terminal sent is handed back as
 // the register's read, what the register sent is taken as its write.
@@ -61,4 +61,4 @@ void LineRecorder::toRegister(const std::uint8_t* bytes, std::size_t size) {
     channel->read(buffer.data(), static_cast<unsigned int>(size), count);
 }
 
-} // namespace ecrtool
+} // namespace ecrlink::tool
