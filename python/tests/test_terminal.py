@@ -109,7 +109,8 @@ class TerminalTest(unittest.TestCase):
                 register.send_signal(signal.SIGINT)
                 started = time.monotonic()
                 output = register.communicate(timeout=20)[0]
-                self.assertLess(time.monotonic() - started, 1.5)
+                # At once, not at the idle time-out of 90 s; the margin is for a loaded machine.
+                self.assertLess(time.monotonic() - started, 10)
                 self.assertEqual(output, printed + "\n")
                 self.assertEqual("<- EOT" in self.sim.communicate(timeout=20)[0], eot)
 
