@@ -3,6 +3,7 @@
 // scenario files, channel addresses and fault lists. Every parser either
 // accepts or gives a reason; what it accepts stays within what it was given.
 
+#include "FuzzCheck.h"
 #include "ecrlink/ChannelFactory.h"
 #include "sim/FaultPlan.h"
 #include "sim/ScenarioParser.h"
@@ -17,12 +18,6 @@
 using namespace ecrlink::tool;
 
 namespace {
-
-void require(bool holds, const char* what) {
-    if (holds) return;
-    std::fprintf(stderr, "broken: %s\n", what);
-    std::abort();
-}
 
 bool isNumberText(const std::string& text) {
     const bool hex = text.size() > 1 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');

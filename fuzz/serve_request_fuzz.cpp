@@ -5,6 +5,7 @@
 // body. Each either is taken or gets one line of reason; what is taken stays
 // within what a frame can carry; no answer is malformed.
 
+#include "FuzzCheck.h"
 #include "serve/AccessPolicy.h"
 #include "serve/Api.h"
 #include "serve/ApiMessage.h"
@@ -19,12 +20,6 @@
 using namespace ecrlink::tool;
 
 namespace {
-
-void require(bool holds, const char* what) {
-    if (holds) return;
-    std::fprintf(stderr, "broken: %s\n", what);
-    std::abort();
-}
 
 bool oneLine(const std::string& reason) {
     return !reason.empty() && reason.find('\n') == std::string::npos;

@@ -8,11 +8,7 @@ namespace ecrlink::tool {
 bool ApiMessage::parse(const std::string& text, ApiMessage& out, std::string& error) {
     out = ApiMessage();
     nlohmann::json json;
-    if (!JsonInput::parse(text, json, error)) return false;
-    if (!json.is_object()) {
-        error = "a message is a JSON object with \"method\" and \"path\"";
-        return false;
-    }
+    if (!JsonInput::parseObject(text, json, error, "a message is a JSON object with \"method\" and \"path\"")) return false;
     for (const auto& item : json.items()) {
         const std::string& key = item.key();
         const nlohmann::json& value = item.value();

@@ -69,5 +69,12 @@ std::string brief(const nlohmann::json& value, std::size_t longest) {
     return shown;
 }
 
+bool parseObject(const std::string& text, nlohmann::json& out, std::string& error, const char* shape) {
+    if (!parse(text, out, error)) return false;
+    if (out.is_object()) return true;
+    error = shape;
+    return false;
+}
+
 } // namespace JsonInput
 } // namespace ecrlink::tool

@@ -17,6 +17,9 @@ constexpr int MaxDepth = 8;
 
 bool parse(const std::string& text, nlohmann::json& out, std::string& error);
 
+/// As parse(), and the value must be an object; `shape` is the reason when it is not.
+bool parseObject(const std::string& text, nlohmann::json& out, std::string& error, const char* shape);
+
 /// A JSON value in a reason: control characters as '?', cut after `longest`.
 std::string brief(const nlohmann::json& value, std::size_t longest = 40);
 

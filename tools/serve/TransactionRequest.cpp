@@ -77,11 +77,7 @@ bool TransactionRequest::validReference(const std::string& reference) {
 bool TransactionRequest::parse(const std::string& body, TransactionRequest& out, std::string& error) {
     out = TransactionRequest();
     nlohmann::json json;
-    if (!JsonInput::parse(body, json, error)) return false;
-    if (!json.is_object()) {
-        error = "the body must be a JSON object with \"reference\" and \"tags\"";
-        return false;
-    }
+    if (!JsonInput::parseObject(body, json, error, "the body must be a JSON object with \"reference\" and \"tags\"")) return false;
     bool haveTags = false;
     for (const auto& item : json.items()) {
         const std::string& key = item.key();
